@@ -1,0 +1,114 @@
+# Shared preparation of ./run and ./test: packages, build, Wine prefix. Sourced, not run.
+# After it: ROOT, BUILD, WINE, WINEPREFIX, WINEDLLPATH and the Japanese locale are set.
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+BUILD=$ROOT/build/linux
+WINE=/usr/lib/wine/wine64
+export PATH=/usr/lib/wine:$PATH
+
+SUITE_PACKAGES="wine64 wine64-tools libwine-dev xvfb xauth fonts-ipafont-gothic g++-mingw-w64-x86-64
+ cmake ninja-build pkg-config g++ libgtest-dev
+ libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev libges-1.0-dev libgdk-pixbuf-2.0-dev
+ gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly
+ gstreamer1.0-libav gstreamer1.0-tools gstreamer1.0-x ffmpeg imagemagick x11-utils"
+
+say() { printf '%s\n' "$*" >&2; }
+
+install_packages() {
+  local missing=()
+  local p
+  for p in $SUITE_PACKAGES; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  say "installing: ${missing[*]}"
+  if [ "$(id -u)" != 0 ]; then say "run as root to install packages"; return 1; fi
+  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+build_suite() {
+  if [ ! -f "$BUILD/build.ninja" ]; then
+    cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/winelib.cmake" >/dev/null || return 1
+  fi
+  ninja -C "$BUILD" ${NINJA_FLAGS:-} | grep -vE '^\[[0-9]+/[0-9]+\]|^ninja: (Entering|no work)' || true
+  return "${PIPESTATUS[0]}"
+}
+
+build_windows() {
+  local dir=$ROOT/build/windows
+  if [ ! -f "$dir/build.ninja" ]; then
+    cmake -S "$ROOT" -B "$dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw.cmake" >/dev/null || return 1
+  fi
+  ninja -C "$dir" | grep -vE '^\[[0-9]+/[0-9]+\]|^ninja: (Entering|no work)' || true
+  return "${PIPESTATUS[0]}"
+}
+
+wine_env() {
+  export WINEPREFIX=$1
+  export WINEARCH=win64
+  export WINEDEBUG=${WINEDEBUG:--all}
+  export WINEDLLPATH=$BUILD/platform
+  export WINEDLLOVERRIDES="mscoree,mshtml=d"
+  export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
+}
+
+# A prefix of our own: code page 932 through the locale, Japanese font substitutes, no window-manager
+# waits, and our media platform registered after every prefix update.
+prepare_prefix() {
+  wine_env "$1"
+  local stamp=$WINEPREFIX/.suite-stamp
+  local dll=$BUILD/platform/mediaplatform.dll.so
+  local want
+  want="$(stat -c %Y "$dll" 2>/dev/null)-$(cat "$WINEPREFIX/.update-timestamp" 2>/dev/null)"
+  if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$want" ]; then return 0; fi
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    say "creating Wine prefix $WINEPREFIX"
+    "$WINE" wineboot -i >/dev/null 2>&1
+    wineserver -w
+  fi
+  local reg=$(mktemp --suffix=.reg)
+  cat > "$reg" <<'REG'
+REGEDIT4
+
+[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes]
+"ＭＳ Ｐゴシック"="IPAPGothic"
+"MS PGothic"="IPAPGothic"
+"ＭＳ ゴシック"="IPAGothic"
+"MS Gothic"="IPAGothic"
+"MS UI Gothic"="IPAPGothic"
+"MS Shell Dlg"="IPAPGothic"
+"MS Shell Dlg 2"="IPAPGothic"
+
+[HKEY_CURRENT_USER\Software\Wine\X11 Driver]
+"Managed"="N"
+"Decorated"="N"
+REG
+  sed -i '1s/REGEDIT4/Windows Registry Editor Version 5.00/' "$reg"
+  iconv -f UTF-8 -t UTF-16LE "$reg" | { printf '\xff\xfe'; cat; } > "$reg.u16"
+  "$WINE" regedit /S "$(winepath_dos "$reg.u16")" >/dev/null 2>&1
+  rm -f "$reg" "$reg.u16"
+  if [ -f "$dll" ]; then
+    "$WINE" regsvr32 /s mediaplatform.dll >/dev/null 2>&1 || { say "registering the media platform failed"; return 1; }
+  fi
+  wineserver -w
+  want="$(stat -c %Y "$dll" 2>/dev/null)-$(cat "$WINEPREFIX/.update-timestamp" 2>/dev/null)"
+  echo "$want" > "$stamp"
+}
+
+winepath_dos() { printf 'Z:%s' "$(printf '%s' "$1" | tr / '\\')"; }
+
+# Xvfb when there is no display; XVFB_PID is set when we started one.
+ensure_display() {
+  XVFB_PID=
+  if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then return 0; fi
+  local n
+  for n in $(seq 90 120); do
+    [ -e /tmp/.X$n-lock ] && continue
+    Xvfb :$n -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    XVFB_PID=$!
+    export DISPLAY=:$n
+    local i
+    for i in $(seq 50); do xdpyinfo >/dev/null 2>&1 && return 0; sleep 0.1; done
+  done
+  say "cannot start Xvfb"; return 1
+}
