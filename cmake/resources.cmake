@@ -13,5 +13,6 @@ function(suite_resource rcfile res outvar)
       COMMAND ${CMAKE_RC_COMPILER} -I${rcdir} -O coff -o ${res} ${rcpath}
       DEPENDS ${rcpath} WORKING_DIRECTORY ${rcdir} VERBATIM)
   endif()
+  set_source_files_properties(${res} PROPERTIES EXTERNAL_OBJECT TRUE GENERATED TRUE)
   set(${outvar} ${res} PARENT_SCOPE)
 endfunction()

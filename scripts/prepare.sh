@@ -4,13 +4,18 @@
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD=$ROOT/build/linux
 WINE=/usr/lib/wine/wine64
-export PATH=/usr/lib/wine:$PATH
+# Winelib launchers call "wine"; Debian's wine64 package names it wine64.
+if [ ! -x "$ROOT/build/bin/wine" ]; then
+  mkdir -p "$ROOT/build/bin" && printf '#!/bin/sh\nexec /usr/lib/wine/wine64 "$@"\n' > "$ROOT/build/bin/wine"
+  chmod +x "$ROOT/build/bin/wine"
+fi
+export PATH=$ROOT/build/bin:/usr/lib/wine:$PATH
 
 SUITE_PACKAGES="wine64 wine64-tools libwine-dev xvfb xauth fonts-ipafont-gothic g++-mingw-w64-x86-64
  cmake ninja-build pkg-config g++ libgtest-dev
  libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev libges-1.0-dev libgdk-pixbuf-2.0-dev
  gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly
- gstreamer1.0-libav gstreamer1.0-tools gstreamer1.0-x ffmpeg imagemagick x11-utils"
+ gstreamer1.0-libav gstreamer1.0-tools gstreamer1.0-x ffmpeg imagemagick x11-utils fonts-wine"
 
 say() { printf '%s\n' "$*" >&2; }
 
@@ -49,7 +54,7 @@ wine_env() {
   export WINEDEBUG=${WINEDEBUG:--all}
   export WINEDLLPATH=$BUILD/platform
   export WINEDLLOVERRIDES="mscoree,mshtml=d"
-  export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
+  { export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8; } 2>/dev/null
 }
 
 # A prefix of our own: code page 932 through the locale, Japanese font substitutes, no window-manager

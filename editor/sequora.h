@@ -1,0 +1,112 @@
+// The editor's program-wide state and the routines that work on it.
+#pragma once
+#include <windows.h>
+#include <commctrl.h>
+#include <dshow.h>
+#include <qedit.h>
+#include <stddef.h>
+#include "editing_services.h"
+#include "compressors.h"
+#include "resource.h"
+
+#define MAX_ITEMS 256
+#define MAX_EFFECTS 128
+#define CONTENT_WIDTH 10000
+#define WM_GRAPHNOTIFY (WM_USER + 100)
+
+struct StreamInfo {
+    GUID majorType;   // MEDIATYPE_Video or MEDIATYPE_Audio
+    double length;    // seconds
+};
+
+struct MediaItem {
+    LONGLONG start;         // on the output timeline, 100 ns units
+    RECT block;             // in view content pixels
+    int streamCount;        // 0..2
+    StreamInfo streams[2];
+    int effect;             // index into effects, 0 = none
+    int effectSpan;         // per mille of the clip
+    int fadeStart;          // per mille of the sound's length, 1000 = no fade
+    double imageTime;       // seconds a still image is shown
+    char path[MAX_PATH];
+    char incoming[MAX_PATH];  // scratch slot for names waiting to be added
+};
+
+struct OutputSettings {
+    int type;       // 0 audio+video, 1 audio only, 2 video only
+    int channels;   // 0 mono, 1 stereo
+    int bits;       // 0: 8 bit, 1: 16 bit
+    int rate;       // 0: 8000, 1: 11025, 2: 22050, 3: 44100 Hz
+    int width, height;
+    int depth;      // 0: 16, 1: 24, 2: 32 bits per pixel
+    double fps;
+};
+
+// Project files store these byte for byte: the layout must not depend on the compiler.
+static_assert(sizeof(OutputSettings) == 40 && offsetof(OutputSettings, fps) == 32, "settings layout");
+static_assert(sizeof(MediaItem) == 624, "item layout");
+static_assert(offsetof(MediaItem, streamCount) == 24 && offsetof(MediaItem, streams) == 32 &&
+              offsetof(MediaItem, effect) == 80 && offsetof(MediaItem, imageTime) == 96 &&
+              offsetof(MediaItem, path) == 104 && offsetof(MediaItem, incoming) == 364, "item layout");
+
+struct EffectList {
+    int count;
+    char names[MAX_EFFECTS][64];
+    GUID clsids[MAX_EFFECTS];
+};
+
+// Add results.
+enum { ADD_NOTHING = 0, ADD_PROJECT_OPENED = 1, ADD_ITEMS_APPENDED = 2 };
+
+extern MediaItem items[MAX_ITEMS];
+extern int itemCount, selectedItem, hoverItem, firstNewItem;
+extern int zoom, rowHeight;
+extern OutputSettings settings;
+extern char outputPath[MAX_PATH];
+extern HWND mainWindow, timelineView, propertyBar;
+extern HWND zoomTrackbar, changeButton, effectCombo, effectSpanTrackbar, imageTimeEdit, fadeTrackbar;
+extern CompressorList videoCompressors;
+extern EffectList effects;
+extern IMediaEventEx *graphEvents;
+
+extern const char appName[];
+
+// Application shell
+void LayOutMainWindow();
+bool ConfirmStopExport();
+void HandleAddResult(int result);
+void TearDownGraph();
+
+// Media list
+void SetItemDefaults(MediaItem *item);
+double ItemLength(const MediaItem *item);
+int BlockWidth(const MediaItem *item);
+int AddIncomingNames(int offered);
+int SplitCommandLine(const char *arguments);
+int SplitForwardedCommandLine(char *text);
+int TakeDroppedFiles(HDROP drop);
+int AddFromOpenDialog();
+void LayOutNewItems();
+void DetectStreams(MediaItem *item);
+void DeleteSelectedItem();
+void MoveSelectedItemUp();
+void MoveSelectedItemDown();
+void ReplaceItemFile();
+void ShowSelection();
+void SetSelectedEffect(int effect);
+void SetSelectedEffectSpan(int span);
+void SetSelectedFadeStart(int fadeStart);
+void SetSelectedImageTime(const char *text);
+
+// Project files
+bool OpenProject(const char *name);
+
+// Timeline view
+bool RegisterTimelineViewClass(HINSTANCE instance);
+void SetScrollRanges(int horizontalMax, int verticalMax);
+void RelayOutAll();
+void RepaintView(bool erase);
+
+// Property bar
+bool CreatePropertyBar();
+bool EnumerateEffects();

@@ -1,0 +1,261 @@
+// Sequora: start, the single-instance rule, the main window, command dispatch and the orderly end.
+#include "sequora.h"
+#include <stdio.h>
+#include <string.h>
+
+const char appName[] = "Sequora";
+static const char mainClassName[] = "CLASS_Sequora";
+static const char viewClassName[] = "CHILDCLASS_Sequora";
+static const char savingTitle[] = "保存中 ・・・";
+
+MediaItem items[MAX_ITEMS];
+int itemCount, selectedItem = -1, hoverItem = -1, firstNewItem;
+int zoom = 2, rowHeight;
+OutputSettings settings;
+char outputPath[MAX_PATH];
+HWND mainWindow, timelineView;
+CompressorList videoCompressors;
+
+static HINSTANCE appInstance;
+static char *startArguments;       // the process's arguments, taken at the first showing
+static bool startArgumentsTaken;
+
+// Graph objects of a running preview or export.
+IMediaEventEx *graphEvents;
+static IMediaControl *graphControl;
+
+void TearDownGraph()
+{
+    if (graphControl) {
+        graphControl->Stop();
+        graphControl->Release();
+        graphControl = NULL;
+    }
+    if (graphEvents) {
+        graphEvents->SetNotifyWindow(0, 0, 0);
+        graphEvents->Release();
+        graphEvents = NULL;
+    }
+}
+
+void LayOutMainWindow()
+{
+    RECT client, bar = {0, 0, 0, 0};
+    GetClientRect(mainWindow, &client);
+    if (propertyBar) GetWindowRect(propertyBar, &bar);
+    int barHeight = bar.bottom - bar.top;
+    if (propertyBar) MoveWindow(propertyBar, 0, 0, client.right, barHeight, TRUE);
+    if (timelineView) MoveWindow(timelineView, 0, barHeight, client.right, client.bottom - barHeight, TRUE);
+}
+
+// Go on (true) unless an export is running and the user wants to keep it.
+bool ConfirmStopExport()
+{
+    char title[257];
+    GetWindowTextA(mainWindow, title, sizeof title);
+    if (strcmp(title, savingTitle) != 0) return true;
+    if (MessageBoxA(mainWindow, "保存中ですが中止しますか？", appName, MB_YESNO | MB_ICONINFORMATION) == IDNO)
+        return false;
+    TearDownGraph();
+    SetWindowTextA(mainWindow, appName);
+    return true;
+}
+
+void HandleAddResult(int result)
+{
+    if (result == ADD_ITEMS_APPENDED) {
+        LayOutNewItems();
+    } else if (result == ADD_PROJECT_OPENED) {
+        SetScrollRanges(CONTENT_WIDTH, itemCount ? items[itemCount - 1].block.bottom : 0);
+        zoom = 2;
+        SendMessageA(zoomTrackbar, TBM_SETPOS, TRUE, zoom);
+        LayOutMainWindow();
+    }
+}
+
+static void DrainGraphEvents()
+{
+    if (!graphEvents) return;
+    LONG code;
+    LONG_PTR param1, param2;
+    bool finished = false;
+    while (graphEvents && graphEvents->GetEvent(&code, &param1, &param2, 0) == S_OK) {
+        graphEvents->FreeEventParams(code, param1, param2);
+        if (code == EC_COMPLETE || code == EC_USERABORT || code == EC_ERRORABORT) finished = true;
+    }
+    if (finished) {
+        TearDownGraph();
+        SetWindowTextA(mainWindow, appName);
+    }
+}
+
+static void CreationSequence(HWND window)
+{
+    mainWindow = window;
+    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_BAR_CLASSES | ICC_COOL_CLASSES};
+    InitCommonControlsEx(&controls);
+    if (FAILED(CoInitialize(NULL))) {
+        MessageBoxA(window, "COM の初期化に失敗しました", appName, MB_ICONWARNING | MB_SETFOREGROUND);
+        SendMessageA(window, WM_CLOSE, 0, 0);
+        return;
+    }
+    if (!CreatePropertyBar()) return;   // the window stays, without a view
+    EnableWindow(changeButton, FALSE);
+    for (int band = 1; band <= 3; band++) SendMessageA(propertyBar, RB_SHOWBAND, band, FALSE);
+
+    timelineView = CreateWindowExA(WS_EX_CLIENTEDGE, viewClassName, NULL,
+                                   WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 0, 0, 0, 0, window,
+                                   (HMENU)IDC_TIMELINEVIEW, appInstance, NULL);
+    if (!timelineView) {
+        SendMessageA(window, WM_CLOSE, 0, 0);
+        return;
+    }
+    HDC dc = GetDC(timelineView);
+    TEXTMETRICA metrics;
+    GetTextMetricsA(dc, &metrics);
+    ReleaseDC(timelineView, dc);
+    rowHeight = metrics.tmHeight + 1;
+
+    settings.type = 0;
+    settings.channels = 1;
+    settings.bits = 1;
+    settings.rate = 3;
+    settings.width = 320;
+    settings.height = 240;
+    settings.depth = 0;
+    settings.fps = 15.0;
+    for (int i = 0; i < MAX_ITEMS; i++) SetItemDefaults(&items[i]);
+
+    if (!EnumerateCompressors(&videoCompressors, CLSID_VideoCompressorCategory)) {
+        MessageBoxA(window, "ビデオコンプレッサを列挙できません", appName, MB_OK);
+        SendMessageA(window, WM_CLOSE, 0, 0);
+    }
+}
+
+static void CloseSequence(HWND window)
+{
+    if (!ConfirmStopExport()) return;
+    ReleaseCompressors(&videoCompressors);
+    TearDownGraph();
+    DestroyWindow(window);
+    CoUninitialize();
+    PostQuitMessage(0);
+}
+
+static void OnCommand(HWND window, int id)
+{
+    switch (id) {
+    case IDM_OPEN:
+        if (!ConfirmStopExport()) return;
+        HandleAddResult(AddFromOpenDialog());
+        RepaintView(true);
+        break;
+    case IDM_PREVIEW:
+    case IDM_SAVEAS:
+        // Rendering arrives with the timeline construction; until then these do nothing.
+        if (!ConfirmStopExport()) return;
+        RepaintView(true);
+        break;
+    case IDM_EXIT:
+        SendMessageA(window, WM_CLOSE, 0, 0);
+        break;
+    case IDM_DELETE:
+        DeleteSelectedItem();
+        break;
+    case IDM_MOVEUP:
+        MoveSelectedItemUp();
+        break;
+    case IDM_MOVEDOWN:
+        MoveSelectedItemDown();
+        break;
+    case IDM_SETTINGS:
+    case IDM_OPENPROJECT:
+    case IDM_SAVEPROJECT:
+        // Output settings and project files arrive with their dialogs; until then these do nothing.
+        break;
+    }
+}
+
+static LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_CREATE:
+        CreationSequence(window);
+        return 0;
+    case WM_SIZE:
+        LayOutMainWindow();
+        return 0;
+    case WM_SHOWWINDOW:
+        if (startArguments && startArguments[0] && !startArgumentsTaken) {
+            startArgumentsTaken = true;
+            HandleAddResult(AddIncomingNames(SplitCommandLine(startArguments)));
+        }
+        break;
+    case WM_COPYDATA: {
+        const COPYDATASTRUCT *data = (const COPYDATASTRUCT *)lParam;
+        if (!ConfirmStopExport()) return TRUE;
+        static char text[MAX_ITEMS * MAX_PATH + 1];
+        DWORD n = data && data->lpData ? data->cbData : 0;
+        if (n > sizeof text - 1) n = sizeof text - 1;
+        if (n) memcpy(text, data->lpData, n);
+        text[n] = 0;
+        HandleAddResult(AddIncomingNames(SplitForwardedCommandLine(text)));
+        return TRUE;
+    }
+    case WM_DROPFILES:
+        if (!ConfirmStopExport()) {
+            DragFinish((HDROP)wParam);
+            return 0;
+        }
+        HandleAddResult(TakeDroppedFiles((HDROP)wParam));
+        return 0;
+    case WM_COMMAND:
+        OnCommand(window, LOWORD(wParam));
+        return 0;
+    case WM_CLOSE:
+        CloseSequence(window);
+        return 0;
+    case WM_GRAPHNOTIFY:
+        DrainGraphEvents();
+        return 0;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
+{
+    startArguments = commandLine ? commandLine : (char *)"";
+
+    HWND running = FindWindowA(mainClassName, appName);
+    if (running) {
+        SetForegroundWindow(running);
+        COPYDATASTRUCT data = {0, (DWORD)strlen(startArguments) + 1, startArguments};
+        SendMessageA(running, WM_COPYDATA, 0, (LPARAM)&data);
+        return 0;
+    }
+
+    appInstance = instance;
+    WNDCLASSA mainClass = {};
+    mainClass.lpfnWndProc = MainWindowProc;
+    mainClass.hInstance = instance;
+    mainClass.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_APPICON));
+    mainClass.hCursor = LoadCursorA(NULL, (LPCSTR)IDC_ARROW);
+    mainClass.hbrBackground = (HBRUSH)(COLOR_MENU + 1);
+    mainClass.lpszClassName = mainClassName;
+    if (!RegisterClassA(&mainClass) || !RegisterTimelineViewClass(instance)) return 1;
+
+    HMENU menu = LoadMenuA(instance, MAKEINTRESOURCEA(IDR_MAINMENU));
+    HWND window = CreateWindowExA(WS_EX_ACCEPTFILES, mainClassName, appName, WS_OVERLAPPEDWINDOW | WS_VISIBLE,
+                                  CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, NULL, menu,
+                                  instance, NULL);
+    if (!window) return 1;
+    HACCEL accelerators = LoadAcceleratorsA(instance, MAKEINTRESOURCEA(IDR_ACCELERATORS));
+
+    MSG msg;
+    while (GetMessageA(&msg, NULL, 0, 0) > 0) {
+        if (TranslateAcceleratorA(mainWindow, accelerators, &msg)) continue;
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+    return (int)msg.wParam;
+}
