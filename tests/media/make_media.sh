@@ -34,6 +34,9 @@ ff -f lavfi -i "testsrc=size=160x120" -frames:v 1 still.bmp
 ff -f lavfi -i "testsrc=size=160x120" -frames:v 1 still.gif
 ff -f lavfi -i "testsrc=size=160x120" -frames:v 1 still.tga
 
+# 20 s of quiet, for blocks wide enough to show their file names.
+ff -f lavfi -i anullsrc=r=8000:cl=mono -t 20 -c:a pcm_s16le quiet20.wav
+
 # Not media at all.
 echo "not a movie" > broken.avi
 echo "plain text" > readme.txt
