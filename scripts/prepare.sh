@@ -12,7 +12,7 @@ fi
 export PATH=$ROOT/build/bin:/usr/lib/wine:$PATH
 
 SUITE_PACKAGES="wine64 wine64-tools libwine-dev xvfb xauth fonts-ipafont-gothic g++-mingw-w64-x86-64
- cmake ninja-build pkg-config g++ libgtest-dev
+ locales cmake ninja-build pkg-config g++ libgtest-dev
  libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev libges-1.0-dev libgdk-pixbuf-2.0-dev
  gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly
  gstreamer1.0-libav gstreamer1.0-tools gstreamer1.0-x ffmpeg imagemagick x11-utils fonts-wine"
@@ -29,6 +29,13 @@ install_packages() {
   say "installing: ${missing[*]}"
   if [ "$(id -u)" != 0 ]; then say "run as root to install packages"; return 1; fi
   apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+# Wine takes the Windows code page from the locale's name and the encoding of Unix file names from the C
+# library's locale: without ja_JP.UTF-8 installed, Japanese file names would not survive.
+install_locale() {
+  locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$' && return 0
+  localedef -i ja_JP -f UTF-8 ja_JP.UTF-8
 }
 
 build_suite() {
@@ -92,8 +99,12 @@ REG
   iconv -f UTF-8 -t UTF-16LE "$reg" | { printf '\xff\xfe'; cat; } > "$reg.u16"
   "$WINE" regedit /S "$(winepath_dos "$reg.u16")" >/dev/null 2>&1
   rm -f "$reg" "$reg.u16"
-  if [ -f "$dll" ]; then
-    "$WINE" regsvr32 /s mediaplatform.dll >/dev/null 2>&1 || { say "registering the media platform failed"; return 1; }
+  # Wine 8 finds a Winelib DLL only through a PE placeholder on the DLL search path (WINEDLLPATH alone
+  # is not searched), so the classes are registered with the placeholder's full path in $BUILD/platform;
+  # the loader then takes mediaplatform.dll.so from WINEDLLPATH.
+  if [ -f "$dll" ] && [ -f "${dll%.so}" ]; then
+    "$WINE" regsvr32 /s "$(winepath_dos "${dll%.so}")" >/dev/null 2>&1 \
+      || { say "registering the media platform failed"; return 1; }
   fi
   wineserver -w
   want="$(stat -c %Y "$dll" 2>/dev/null)-$(cat "$WINEPREFIX/.update-timestamp" 2>/dev/null)"

@@ -1,0 +1,770 @@
+/*
+ * The filter a device-enumerator moniker binds to: an encoder, a transition or a capture source. It
+ * stands for a GStreamer element (IPlatformFilter::GetDescription) that the filter graph puts into its
+ * pipeline. Its pins keep the graph's connections and media types; no samples pass through them, the
+ * media flows inside the pipeline the graph builds from the connected filters.
+ */
+#include "objects.h"
+#include "gstglue.h"
+
+#include <stdio.h>
+#include <string.h>
+#include <new>
+
+/* IAMVideoCompression capability bits (missing from the Winelib headers). */
+enum
+{
+    COMPRESSION_CAN_QUALITY = 0x01,
+    COMPRESSION_CAN_KEYFRAME = 0x04,
+};
+
+/* {FOURCC-0000-0010-8000-00AA00389B71}: the subtype of a FOURCC or of a WAVE_FORMAT tag */
+static GUID subtype_from_tag(DWORD tag)
+{
+    GUID g = {tag, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
+    return g;
+}
+
+static void free_media_type(AM_MEDIA_TYPE *mt)
+{
+    if (mt->cbFormat) CoTaskMemFree(mt->pbFormat);
+    if (mt->pUnk) mt->pUnk->Release();
+    memset(mt, 0, sizeof(*mt));
+}
+
+static HRESULT copy_media_type(AM_MEDIA_TYPE *dst, const AM_MEDIA_TYPE *src)
+{
+    *dst = *src;
+    dst->pbFormat = NULL;
+    dst->cbFormat = 0;
+    if (src->cbFormat && src->pbFormat)
+    {
+        if (!(dst->pbFormat = (BYTE *)CoTaskMemAlloc(src->cbFormat)))
+        {
+            dst->pUnk = NULL;
+            return E_OUTOFMEMORY;
+        }
+        memcpy(dst->pbFormat, src->pbFormat, src->cbFormat);
+        dst->cbFormat = src->cbFormat;
+    }
+    if (dst->pUnk) dst->pUnk->AddRef();
+    return S_OK;
+}
+
+class PlatformFilter;
+
+/* ---- IEnumMediaTypes: the pin's one preferred type, or none ---- */
+
+class MediaTypeEnum final : public IEnumMediaTypes
+{
+public:
+    MediaTypeEnum(const AM_MEDIA_TYPE *type, ULONG pos)
+        : ref(1), has_type(type != NULL), pos(pos)
+    {
+        memset(&mt, 0, sizeof(mt));
+        if (type) mt = *type;   /* preferred types carry no format block */
+        PlatformObjectCreated();
+    }
+    ~MediaTypeEnum() { PlatformObjectDestroyed(); }
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **out) override
+    {
+        if (!out) return E_POINTER;
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IEnumMediaTypes))
+        {
+            *out = static_cast<IEnumMediaTypes *>(this);
+            AddRef();
+            return S_OK;
+        }
+        *out = NULL;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&ref); }
+    ULONG STDMETHODCALLTYPE Release() override
+    {
+        ULONG r = InterlockedDecrement(&ref);
+        if (!r) delete this;
+        return r;
+    }
+    HRESULT STDMETHODCALLTYPE Next(ULONG count, AM_MEDIA_TYPE **types, ULONG *fetched) override
+    {
+        ULONG n = 0;
+        if (!types) return E_POINTER;
+        if (count > 1 && !fetched) return E_INVALIDARG;
+        while (n < count && has_type && pos < 1)
+        {
+            AM_MEDIA_TYPE *t = (AM_MEDIA_TYPE *)CoTaskMemAlloc(sizeof(*t));
+            if (!t) break;
+            *t = mt;
+            types[n++] = t;
+            pos++;
+        }
+        if (fetched) *fetched = n;
+        return n == count ? S_OK : S_FALSE;
+    }
+    HRESULT STDMETHODCALLTYPE Skip(ULONG count) override
+    {
+        ULONG total = has_type ? 1 : 0;   /* pos never passes total */
+        if (count > total - pos)
+        {
+            pos = total;
+            return S_FALSE;
+        }
+        pos += count;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Reset() override { pos = 0; return S_OK; }
+    HRESULT STDMETHODCALLTYPE Clone(IEnumMediaTypes **out) override
+    {
+        if (!out) return E_POINTER;
+        *out = new (std::nothrow) MediaTypeEnum(has_type ? &mt : NULL, pos);
+        return *out ? S_OK : E_OUTOFMEMORY;
+    }
+
+private:
+    LONG ref;
+    bool has_type;
+    ULONG pos;
+    AM_MEDIA_TYPE mt;
+};
+
+/* ---- IPin: part of the filter object, counted with it ---- */
+
+class PlatformPin final : public IPin
+{
+public:
+    void Init(PlatformFilter *owner, PIN_DIRECTION dir, const WCHAR *pin_name, REFGUID major, REFGUID sub)
+    {
+        filter = owner;
+        direction = dir;
+        lstrcpynW(name, pin_name, ARRAYSIZE(name));
+        memset(&preferred, 0, sizeof(preferred));
+        preferred.majortype = major;
+        preferred.subtype = sub;
+        preferred.bFixedSizeSamples = IsEqualGUID(major, MEDIATYPE_Audio);
+        preferred.lSampleSize = preferred.bFixedSizeSamples ? 1 : 0;
+        preferred.bTemporalCompression = !preferred.bFixedSizeSamples;
+        peer = NULL;
+        memset(&mt, 0, sizeof(mt));
+    }
+    void Teardown()
+    {
+        if (peer) peer->Release();
+        peer = NULL;
+        free_media_type(&mt);
+    }
+    const WCHAR *Name() const { return name; }
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **out) override
+    {
+        if (!out) return E_POINTER;
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IPin))
+        {
+            *out = static_cast<IPin *>(this);
+            AddRef();
+            return S_OK;
+        }
+        *out = NULL;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override;
+    ULONG STDMETHODCALLTYPE Release() override;
+
+    HRESULT STDMETHODCALLTYPE Connect(IPin *receiver, const AM_MEDIA_TYPE *type) override;
+    HRESULT STDMETHODCALLTYPE ReceiveConnection(IPin *connector, const AM_MEDIA_TYPE *type) override;
+    HRESULT STDMETHODCALLTYPE Disconnect() override;
+    HRESULT STDMETHODCALLTYPE ConnectedTo(IPin **out) override;
+    HRESULT STDMETHODCALLTYPE ConnectionMediaType(AM_MEDIA_TYPE *out) override;
+    HRESULT STDMETHODCALLTYPE QueryPinInfo(PIN_INFO *info) override;
+    HRESULT STDMETHODCALLTYPE QueryDirection(PIN_DIRECTION *dir) override
+    {
+        if (!dir) return E_POINTER;
+        *dir = direction;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE QueryId(LPWSTR *id) override
+    {
+        if (!id) return E_POINTER;
+        size_t size = (lstrlenW(name) + 1) * sizeof(WCHAR);
+        if (!(*id = (LPWSTR)CoTaskMemAlloc(size))) return E_OUTOFMEMORY;
+        memcpy(*id, name, size);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE QueryAccept(const AM_MEDIA_TYPE *type) override
+    {
+        if (!type) return E_POINTER;
+        return Accepts(type) ? S_OK : S_FALSE;
+    }
+    HRESULT STDMETHODCALLTYPE EnumMediaTypes(IEnumMediaTypes **out) override
+    {
+        if (!out) return E_POINTER;
+        bool known = !IsEqualGUID(preferred.majortype, GUID_NULL);
+        *out = new (std::nothrow) MediaTypeEnum(known ? &preferred : NULL, 0);
+        return *out ? S_OK : E_OUTOFMEMORY;
+    }
+    HRESULT STDMETHODCALLTYPE QueryInternalConnections(IPin **pins, ULONG *count) override
+    {
+        return E_NOTIMPL;
+    }
+    /* streaming calls reach input pins only */
+    HRESULT STDMETHODCALLTYPE EndOfStream() override { return direction == PINDIR_INPUT ? S_OK : E_UNEXPECTED; }
+    HRESULT STDMETHODCALLTYPE BeginFlush() override { return direction == PINDIR_INPUT ? S_OK : E_UNEXPECTED; }
+    HRESULT STDMETHODCALLTYPE EndFlush() override { return direction == PINDIR_INPUT ? S_OK : E_UNEXPECTED; }
+    HRESULT STDMETHODCALLTYPE NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) override
+    {
+        return direction == PINDIR_INPUT ? S_OK : E_UNEXPECTED;
+    }
+
+private:
+    bool Accepts(const AM_MEDIA_TYPE *type) const
+    {
+        if (!IsEqualGUID(preferred.majortype, GUID_NULL) && !IsEqualGUID(type->majortype, GUID_NULL)
+                && !IsEqualGUID(type->majortype, preferred.majortype))
+            return false;
+        /* an output delivers only its own encoding */
+        if (direction == PINDIR_OUTPUT && !IsEqualGUID(preferred.subtype, GUID_NULL)
+                && !IsEqualGUID(type->subtype, GUID_NULL) && !IsEqualGUID(type->subtype, preferred.subtype))
+            return false;
+        return true;
+    }
+
+    PlatformFilter *filter;
+    PIN_DIRECTION direction;
+    WCHAR name[MAX_PIN_NAME];
+    AM_MEDIA_TYPE preferred;   /* no format block */
+    IPin *peer;
+    AM_MEDIA_TYPE mt;          /* of the connection */
+};
+
+/* ---- The filter ---- */
+
+class PlatformFilter final : public IBaseFilter, public IAMVideoCompression, public IPlatformFilter
+{
+public:
+    explicit PlatformFilter(const DeviceEntry *e)
+        : ref(1), entry(*e), state(State_Stopped), clock(NULL), graph(NULL), pin_count(0),
+          quality(-1.0), keyframe_rate(-1)
+    {
+        InitializeCriticalSection(&cs);
+        filter_name[0] = 0;
+        switch (entry.kind)
+        {
+        case FILTER_VIDEO_ENCODER:
+            pins[0].Init(this, PINDIR_INPUT, L"In", MEDIATYPE_Video, GUID_NULL);
+            pins[1].Init(this, PINDIR_OUTPUT, L"Out", MEDIATYPE_Video, subtype_from_tag(entry.codec->tag));
+            pin_count = 2;
+            break;
+        case FILTER_AUDIO_ENCODER:
+            pins[0].Init(this, PINDIR_INPUT, L"In", MEDIATYPE_Audio, GUID_NULL);
+            pins[1].Init(this, PINDIR_OUTPUT, L"Out", MEDIATYPE_Audio, subtype_from_tag(entry.codec->tag));
+            pin_count = 2;
+            break;
+        case FILTER_TRANSITION:
+            pins[0].Init(this, PINDIR_INPUT, L"Input A", MEDIATYPE_Video, GUID_NULL);
+            pins[1].Init(this, PINDIR_INPUT, L"Input B", MEDIATYPE_Video, GUID_NULL);
+            pins[2].Init(this, PINDIR_OUTPUT, L"Output", MEDIATYPE_Video, GUID_NULL);
+            pin_count = 3;
+            break;
+        case FILTER_CAPTURE:
+            pins[0].Init(this, PINDIR_OUTPUT, L"Capture", MEDIATYPE_Video, GUID_NULL);
+            pin_count = 1;
+            break;
+        }
+        PlatformObjectCreated();
+    }
+
+    ~PlatformFilter()
+    {
+        for (int i = 0; i < pin_count; i++) pins[i].Teardown();
+        if (clock) clock->Release();
+        DeleteCriticalSection(&cs);
+        PlatformObjectDestroyed();
+    }
+
+    CRITICAL_SECTION cs;
+
+    /* IUnknown */
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **out) override
+    {
+        if (!out) return E_POINTER;
+        *out = NULL;
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IPersist)
+                || IsEqualIID(riid, IID_IMediaFilter) || IsEqualIID(riid, IID_IBaseFilter))
+            *out = static_cast<IBaseFilter *>(this);
+        else if (IsEqualIID(riid, IID_IAMVideoCompression) && HasCompressionSettings())
+            *out = static_cast<IAMVideoCompression *>(this);
+        else if (IsEqualIID(riid, IID_IPlatformFilter))
+            *out = static_cast<IPlatformFilter *>(this);
+        else
+            return E_NOINTERFACE;
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&ref); }
+    ULONG STDMETHODCALLTYPE Release() override
+    {
+        ULONG r = InterlockedDecrement(&ref);
+        if (!r) delete this;
+        return r;
+    }
+
+    /* IPersist */
+    HRESULT STDMETHODCALLTYPE GetClassID(CLSID *clsid) override
+    {
+        if (!clsid) return E_POINTER;
+        *clsid = entry.clsid;
+        return S_OK;
+    }
+
+    /* IMediaFilter: the state the graph set; the graph's pipeline does the running */
+    HRESULT STDMETHODCALLTYPE Stop() override { return SetState(State_Stopped); }
+    HRESULT STDMETHODCALLTYPE Pause() override { return SetState(State_Paused); }
+    HRESULT STDMETHODCALLTYPE Run(REFERENCE_TIME start) override { return SetState(State_Running); }
+    HRESULT STDMETHODCALLTYPE GetState(DWORD timeout, FILTER_STATE *out) override
+    {
+        if (!out) return E_POINTER;
+        EnterCriticalSection(&cs);
+        *out = state;
+        LeaveCriticalSection(&cs);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE SetSyncSource(IReferenceClock *new_clock) override
+    {
+        EnterCriticalSection(&cs);
+        if (new_clock) new_clock->AddRef();
+        if (clock) clock->Release();
+        clock = new_clock;
+        LeaveCriticalSection(&cs);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetSyncSource(IReferenceClock **out) override
+    {
+        if (!out) return E_POINTER;
+        EnterCriticalSection(&cs);
+        if ((*out = clock)) clock->AddRef();
+        LeaveCriticalSection(&cs);
+        return S_OK;
+    }
+
+    /* IBaseFilter */
+    HRESULT STDMETHODCALLTYPE EnumPins(IEnumPins **out) override;
+    HRESULT STDMETHODCALLTYPE FindPin(LPCWSTR id, IPin **out) override
+    {
+        if (!id || !out) return E_POINTER;
+        for (int i = 0; i < pin_count; i++)
+            if (!lstrcmpW(id, pins[i].Name()))
+            {
+                *out = &pins[i];
+                AddRef();
+                return S_OK;
+            }
+        *out = NULL;
+        return VFW_E_NOT_FOUND;
+    }
+    HRESULT STDMETHODCALLTYPE QueryFilterInfo(FILTER_INFO *info) override
+    {
+        if (!info) return E_POINTER;
+        EnterCriticalSection(&cs);
+        lstrcpynW(info->achName, filter_name, ARRAYSIZE(info->achName));
+        if ((info->pGraph = graph)) graph->AddRef();
+        LeaveCriticalSection(&cs);
+        return S_OK;
+    }
+    /* the graph holds the filter, not the other way round: no reference on the graph */
+    HRESULT STDMETHODCALLTYPE JoinFilterGraph(IFilterGraph *new_graph, LPCWSTR name) override
+    {
+        EnterCriticalSection(&cs);
+        graph = new_graph;
+        if (name) lstrcpynW(filter_name, name, ARRAYSIZE(filter_name));
+        else filter_name[0] = 0;
+        LeaveCriticalSection(&cs);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE QueryVendorInfo(LPWSTR *info) override
+    {
+        if (!info) return E_POINTER;
+        *info = NULL;
+        return E_NOTIMPL;
+    }
+
+    /* IAMVideoCompression: quality and key frame interval where the element has a working setting */
+    HRESULT STDMETHODCALLTYPE put_KeyFrameRate(LONG rate) override
+    {
+        if (!entry.codec->keyframe_property) return E_NOTIMPL;
+        EnterCriticalSection(&cs);
+        keyframe_rate = rate < 0 ? -1 : rate;   /* negative: the element's default */
+        LeaveCriticalSection(&cs);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_KeyFrameRate(LONG *rate) override
+    {
+        if (!rate) return E_POINTER;
+        if (!entry.codec->keyframe_property) return E_NOTIMPL;
+        EnterCriticalSection(&cs);
+        *rate = keyframe_rate >= 0 ? keyframe_rate : DefaultKeyFrameRate();
+        LeaveCriticalSection(&cs);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE put_PFramesPerKeyFrame(LONG frames) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_PFramesPerKeyFrame(LONG *frames) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE put_Quality(double q) override
+    {
+        if (entry.codec->knob == KNOB_NONE) return E_NOTIMPL;
+        if (q > 1.0 || q != q) return E_INVALIDARG;
+        EnterCriticalSection(&cs);
+        quality = q < 0.0 ? -1.0 : q;   /* negative: the default quality */
+        LeaveCriticalSection(&cs);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_Quality(double *q) override
+    {
+        if (!q) return E_POINTER;
+        if (entry.codec->knob == KNOB_NONE) return E_NOTIMPL;
+        EnterCriticalSection(&cs);
+        *q = quality >= 0.0 ? quality : entry.codec->default_quality;
+        LeaveCriticalSection(&cs);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE put_WindowSize(DWORDLONG size) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_WindowSize(DWORDLONG *size) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetInfo(LPWSTR version, int *version_size, LPWSTR description,
+                                      int *description_size, LONG *default_keyframe_rate,
+                                      LONG *default_pframes, double *default_quality,
+                                      LONG *capabilities) override
+    {
+        static const WCHAR version_text[] = L"1.0";
+        /* sizes are in bytes; without a buffer the size asked for is returned */
+        if (version_size)
+        {
+            int need = sizeof(version_text);
+            if (version && *version_size >= (int)sizeof(WCHAR))
+                lstrcpynW(version, version_text, *version_size / sizeof(WCHAR));
+            *version_size = need;
+        }
+        if (description_size)
+        {
+            int need = (lstrlenW(entry.name) + 1) * sizeof(WCHAR);
+            if (description && *description_size >= (int)sizeof(WCHAR))
+                lstrcpynW(description, entry.name, *description_size / sizeof(WCHAR));
+            *description_size = need;
+        }
+        if (default_keyframe_rate)
+            *default_keyframe_rate = entry.codec->keyframe_property ? DefaultKeyFrameRate() : 0;
+        if (default_pframes) *default_pframes = 0;
+        if (default_quality)
+            *default_quality = entry.codec->knob != KNOB_NONE ? entry.codec->default_quality : -1.0;
+        if (capabilities)
+            *capabilities = (entry.codec->knob != KNOB_NONE ? COMPRESSION_CAN_QUALITY : 0)
+                          | (entry.codec->keyframe_property ? COMPRESSION_CAN_KEYFRAME : 0);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OverrideKeyFrame(LONG frame) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE OverrideFrameSize(LONG frame, LONG size) override { return E_NOTIMPL; }
+
+    /* IPlatformFilter */
+    const DeviceEntry *STDMETHODCALLTYPE GetEntry(void) override { return &entry; }
+    HRESULT STDMETHODCALLTYPE GetDescription(char *buffer, int size) override
+    {
+        char text[512];
+        int n = 0;
+
+        if (!buffer) return E_POINTER;
+        if (size <= 0) return E_INVALIDARG;
+        EnterCriticalSection(&cs);
+        switch (entry.kind)
+        {
+        case FILTER_VIDEO_ENCODER:
+        case FILTER_AUDIO_ENCODER:
+        {
+            const CodecEntry *c = entry.codec;
+            double q = quality >= 0.0 ? quality : c->default_quality;
+            n = snprintf(text, sizeof(text), "%s%s%s", c->element, *c->properties ? " " : "", c->properties);
+            if (c->knob == KNOB_JPEG)
+                n += snprintf(text + n, sizeof(text) - n, " quality=%d", (int)(q * 100.0 + 0.5));
+            else if (c->knob == KNOB_AVCODEC)
+            {
+                int qs = (int)(31.0 - q * 29.0 + 0.5);
+                n += snprintf(text + n, sizeof(text) - n, " qmin=%d qmax=%d", qs, qs);
+            }
+            else if (c->knob == KNOB_X264)
+                n += snprintf(text + n, sizeof(text) - n, " pass=quant quantizer=%d", (int)((1.0 - q) * 51.0 + 0.5));
+            if (c->keyframe_property && keyframe_rate > 0)
+                n += snprintf(text + n, sizeof(text) - n, " %s=%d", c->keyframe_property, (int)keyframe_rate);
+            break;
+        }
+        case FILTER_TRANSITION:
+            n = snprintf(text, sizeof(text), "%s%s%s", entry.transition->element,
+                         *entry.transition->properties ? " " : "", entry.transition->properties);
+            break;
+        case FILTER_CAPTURE:
+            if (entry.device[0])
+                n = snprintf(text, sizeof(text), "v4l2src device=\"%s\"", entry.device);
+            else
+                n = snprintf(text, sizeof(text), "videotestsrc is-live=true pattern=smpte");
+            break;
+        }
+        LeaveCriticalSection(&cs);
+        if (n < 0 || n >= (int)sizeof(text) || n >= size) return E_OUTOFMEMORY;
+        memcpy(buffer, text, n + 1);
+        return S_OK;
+    }
+
+    int PinCount() const { return pin_count; }
+    PlatformPin *Pin(int i) { return &pins[i]; }
+    bool Stopped()
+    {
+        EnterCriticalSection(&cs);
+        bool s = state == State_Stopped;
+        LeaveCriticalSection(&cs);
+        return s;
+    }
+
+private:
+    bool HasCompressionSettings() const
+    {
+        return entry.kind == FILTER_VIDEO_ENCODER
+            && (entry.codec->knob != KNOB_NONE || entry.codec->keyframe_property);
+    }
+    LONG DefaultKeyFrameRate() const
+    {
+        return (LONG)glue_element_default_int(entry.codec->element, entry.codec->keyframe_property, 0);
+    }
+    HRESULT SetState(FILTER_STATE s)
+    {
+        EnterCriticalSection(&cs);
+        state = s;
+        LeaveCriticalSection(&cs);
+        return S_OK;
+    }
+
+    LONG ref;
+    DeviceEntry entry;
+    FILTER_STATE state;
+    IReferenceClock *clock;
+    IFilterGraph *graph;
+    WCHAR filter_name[MAX_FILTER_NAME];
+    PlatformPin pins[3];
+    int pin_count;
+    double quality;        /* -1: default */
+    LONG keyframe_rate;    /* -1: default */
+};
+
+ULONG STDMETHODCALLTYPE PlatformPin::AddRef() { return filter->AddRef(); }
+ULONG STDMETHODCALLTYPE PlatformPin::Release() { return filter->Release(); }
+
+HRESULT STDMETHODCALLTYPE PlatformPin::Connect(IPin *receiver, const AM_MEDIA_TYPE *type)
+{
+    AM_MEDIA_TYPE offer;
+    PIN_DIRECTION peer_dir;
+    HRESULT hr;
+
+    if (!receiver) return E_POINTER;
+    if (direction != PINDIR_OUTPUT) return E_UNEXPECTED;
+    if (!filter->Stopped()) return VFW_E_NOT_STOPPED;
+    if (FAILED(receiver->QueryDirection(&peer_dir)) || peer_dir != PINDIR_INPUT) return VFW_E_INVALID_DIRECTION;
+
+    EnterCriticalSection(&filter->cs);
+    if (peer)
+    {
+        LeaveCriticalSection(&filter->cs);
+        return VFW_E_ALREADY_CONNECTED;
+    }
+    LeaveCriticalSection(&filter->cs);
+
+    /* offer our type, with whatever the caller fixed */
+    offer = preferred;
+    if (type)
+    {
+        if (!Accepts(type)) return VFW_E_TYPE_NOT_ACCEPTED;
+        if (!IsEqualGUID(type->majortype, GUID_NULL)) offer.majortype = type->majortype;
+        if (!IsEqualGUID(type->subtype, GUID_NULL)) offer.subtype = type->subtype;
+        if (!IsEqualGUID(type->formattype, GUID_NULL))
+        {
+            offer.formattype = type->formattype;
+            offer.cbFormat = type->cbFormat;
+            offer.pbFormat = type->pbFormat;
+        }
+    }
+    if (FAILED(hr = receiver->ReceiveConnection(this, &offer)))
+        return hr == E_FAIL ? VFW_E_NO_ACCEPTABLE_TYPES : hr;
+
+    EnterCriticalSection(&filter->cs);
+    if (FAILED(hr = copy_media_type(&mt, &offer)))
+    {
+        LeaveCriticalSection(&filter->cs);
+        receiver->Disconnect();
+        return hr;
+    }
+    peer = receiver;
+    peer->AddRef();
+    LeaveCriticalSection(&filter->cs);
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE PlatformPin::ReceiveConnection(IPin *connector, const AM_MEDIA_TYPE *type)
+{
+    PIN_DIRECTION peer_dir;
+    HRESULT hr;
+
+    if (!connector || !type) return E_POINTER;
+    if (direction != PINDIR_INPUT) return E_UNEXPECTED;
+    if (!filter->Stopped()) return VFW_E_NOT_STOPPED;
+    if (FAILED(connector->QueryDirection(&peer_dir)) || peer_dir != PINDIR_OUTPUT) return VFW_E_INVALID_DIRECTION;
+    if (!Accepts(type)) return VFW_E_TYPE_NOT_ACCEPTED;
+
+    EnterCriticalSection(&filter->cs);
+    if (peer)
+        hr = VFW_E_ALREADY_CONNECTED;
+    else if (SUCCEEDED(hr = copy_media_type(&mt, type)))
+    {
+        peer = connector;
+        peer->AddRef();
+    }
+    LeaveCriticalSection(&filter->cs);
+    return hr;
+}
+
+HRESULT STDMETHODCALLTYPE PlatformPin::Disconnect()
+{
+    IPin *old;
+
+    if (!filter->Stopped()) return VFW_E_NOT_STOPPED;
+    EnterCriticalSection(&filter->cs);
+    old = peer;
+    peer = NULL;
+    free_media_type(&mt);
+    LeaveCriticalSection(&filter->cs);
+    if (!old) return S_FALSE;
+    old->Release();
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE PlatformPin::ConnectedTo(IPin **out)
+{
+    if (!out) return E_POINTER;
+    EnterCriticalSection(&filter->cs);
+    if ((*out = peer)) peer->AddRef();
+    LeaveCriticalSection(&filter->cs);
+    return *out ? S_OK : VFW_E_NOT_CONNECTED;
+}
+
+HRESULT STDMETHODCALLTYPE PlatformPin::ConnectionMediaType(AM_MEDIA_TYPE *out)
+{
+    HRESULT hr;
+
+    if (!out) return E_POINTER;
+    EnterCriticalSection(&filter->cs);
+    if (peer)
+        hr = copy_media_type(out, &mt);
+    else
+    {
+        memset(out, 0, sizeof(*out));
+        hr = VFW_E_NOT_CONNECTED;
+    }
+    LeaveCriticalSection(&filter->cs);
+    return hr;
+}
+
+HRESULT STDMETHODCALLTYPE PlatformPin::QueryPinInfo(PIN_INFO *info)
+{
+    if (!info) return E_POINTER;
+    info->pFilter = static_cast<IBaseFilter *>(filter);
+    info->pFilter->AddRef();
+    info->dir = direction;
+    lstrcpynW(info->achName, name, ARRAYSIZE(info->achName));
+    return S_OK;
+}
+
+/* ---- IEnumPins ---- */
+
+class PinEnum final : public IEnumPins
+{
+public:
+    PinEnum(PlatformFilter *f, ULONG pos) : ref(1), filter(f), pos(pos)
+    {
+        filter->AddRef();
+        PlatformObjectCreated();
+    }
+    ~PinEnum()
+    {
+        filter->Release();
+        PlatformObjectDestroyed();
+    }
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **out) override
+    {
+        if (!out) return E_POINTER;
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IEnumPins))
+        {
+            *out = static_cast<IEnumPins *>(this);
+            AddRef();
+            return S_OK;
+        }
+        *out = NULL;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&ref); }
+    ULONG STDMETHODCALLTYPE Release() override
+    {
+        ULONG r = InterlockedDecrement(&ref);
+        if (!r) delete this;
+        return r;
+    }
+    HRESULT STDMETHODCALLTYPE Next(ULONG count, IPin **out, ULONG *fetched) override
+    {
+        ULONG n = 0;
+        if (!out) return E_POINTER;
+        if (count > 1 && !fetched) return E_INVALIDARG;
+        while (n < count && pos < (ULONG)filter->PinCount())
+        {
+            out[n] = filter->Pin(pos++);
+            out[n++]->AddRef();
+        }
+        if (fetched) *fetched = n;
+        return n == count ? S_OK : S_FALSE;
+    }
+    HRESULT STDMETHODCALLTYPE Skip(ULONG count) override
+    {
+        ULONG total = filter->PinCount();
+        if (pos >= total || count > total - pos)
+        {
+            pos = total;
+            return S_FALSE;
+        }
+        pos += count;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Reset() override { pos = 0; return S_OK; }
+    HRESULT STDMETHODCALLTYPE Clone(IEnumPins **out) override
+    {
+        if (!out) return E_POINTER;
+        *out = new (std::nothrow) PinEnum(filter, pos);
+        return *out ? S_OK : E_OUTOFMEMORY;
+    }
+
+private:
+    LONG ref;
+    PlatformFilter *filter;
+    ULONG pos;
+};
+
+HRESULT STDMETHODCALLTYPE PlatformFilter::EnumPins(IEnumPins **out)
+{
+    if (!out) return E_POINTER;
+    *out = new (std::nothrow) PinEnum(this, 0);
+    return *out ? S_OK : E_OUTOFMEMORY;
+}
+
+HRESULT CreatePlatformFilter(const DeviceEntry *entry, REFIID riid, void **out)
+{
+    PlatformFilter *filter;
+    HRESULT hr;
+
+    if (!out) return E_POINTER;
+    *out = NULL;
+    if (!entry) return E_INVALIDARG;
+    if (!(filter = new (std::nothrow) PlatformFilter(entry))) return E_OUTOFMEMORY;
+    hr = filter->QueryInterface(riid, out);
+    filter->Release();
+    return hr;
+}

@@ -1,0 +1,30 @@
+/* GStreamer glue shared by the platform's objects: plain C, no Win32 and no GStreamer types. */
+#ifndef MEDIAPLATFORM_GSTGLUE_H
+#define MEDIAPLATFORM_GSTGLUE_H
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Initialises GStreamer once per process; safe from any thread and any number of times. Every glue
+ * entry point calls it first. */
+void glue_init(void);
+
+/* 1 once glue_init has run in this process. GStreamer cannot be shut down and started again, so the
+ * server stays loaded from then on. */
+int glue_started(void);
+
+/* 1 when GStreamer knows an element factory of this name (a plugin that is installed and loads). */
+int glue_element_exists(const char *factory);
+
+/* 1 when elements of this factory have a property of this name. */
+int glue_element_has_property(const char *factory, const char *property);
+
+/* Default of an integer property of the factory's elements, or fallback when there is none. */
+long glue_element_default_int(const char *factory, const char *property, long fallback);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

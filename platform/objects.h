@@ -1,0 +1,110 @@
+/*
+ * The media platform's COM classes, as the server's class table (main.cpp) sees them, and what the
+ * platform's objects share: server lifetime and the filters of the device enumerator's categories.
+ * Win32 side only; the GStreamer side is reached through the C headers beside this one.
+ */
+#ifndef MEDIAPLATFORM_OBJECTS_H
+#define MEDIAPLATFORM_OBJECTS_H
+
+#include <windows.h>
+#include <dshow.h>
+#include "editing_services.h"
+
+/* ---- Creators of the class table: each makes one object and queries it for riid. ---- */
+
+HRESULT CreateMediaDet(REFIID riid, void **out);             /* CLSID_MediaDet (mediadet.cpp) */
+HRESULT CreateSystemDeviceEnum(REFIID riid, void **out);     /* CLSID_SystemDeviceEnum (devenum.cpp) */
+/* A compressor, transition or the virtual camera by its class id (catalog.cpp): the same filter its
+ * moniker binds to. CLASS_E_CLASSNOTAVAILABLE when that class is not present on this machine now. */
+HRESULT CreateCatalogFilter(REFCLSID clsid, REFIID riid, void **out);
+
+/* ---- Server lifetime: every object counts itself while it lives (DllCanUnloadNow). ---- */
+
+void PlatformObjectCreated(void);
+void PlatformObjectDestroyed(void);
+
+/* ---- Filters of the device enumerator's categories ---- */
+
+enum FilterKind
+{
+    FILTER_VIDEO_ENCODER = 1,
+    FILTER_AUDIO_ENCODER,
+    FILTER_TRANSITION,
+    FILTER_CAPTURE
+};
+
+/* How the IAMVideoCompression quality (0.0 worst .. 1.0 best) reaches an encoder element. */
+enum QualityKnob
+{
+    KNOB_NONE,          /* no setting that has an effect */
+    KNOB_JPEG,          /* quality=0..100 */
+    KNOB_AVCODEC,       /* qmin=qmax=q, q 31 (worst) .. 2 (best) */
+    KNOB_X264           /* pass=quant quantizer=51 (worst) .. 0 (best) */
+};
+
+struct CodecEntry
+{
+    const CLSID *clsid;
+    const WCHAR *name;              /* friendly name */
+    FilterKind kind;                /* FILTER_VIDEO_ENCODER or FILTER_AUDIO_ENCODER */
+    const char *element;            /* GStreamer element factory */
+    const char *properties;         /* always set, gst-launch syntax, or "" */
+    DWORD tag;                      /* output: FOURCC (video) or WAVE_FORMAT_ tag (audio) */
+    QualityKnob knob;
+    double default_quality;         /* what get_Quality reports before put_Quality */
+    const char *keyframe_property;  /* element property for the key frame interval, or NULL */
+};
+
+struct TransitionEntry
+{
+    const CLSID *clsid;
+    const WCHAR *name;              /* friendly name */
+    const char *ges_type;           /* GES video transition type nick; NULL for the key */
+    const char *element;            /* element that draws it in a composition */
+    const char *properties;         /* its fixed properties, gst-launch syntax */
+};
+
+/* One moniker of a category, as the device enumerator hands it out and a filter remembers it. */
+struct DeviceEntry
+{
+    CLSID clsid;                    /* the filter class: "guid" of the property bag */
+    WCHAR name[128];                /* "FriendlyName" */
+    FilterKind kind;
+    const CodecEntry *codec;        /* encoders */
+    const TransitionEntry *transition;  /* transitions */
+    char device[256];               /* capture: v4l2 device node; empty for the virtual camera */
+};
+
+/* Present entries of a filter category, in a fixed order. S_OK with at least one entry, S_FALSE for an
+ * empty or unknown category (out then holds none), E_OUTOFMEMORY. */
+HRESULT CatalogListCategory(REFGUID category, DeviceEntry **out, ULONG *count);
+void CatalogFreeList(DeviceEntry *list);
+
+/* Static tables, for the render engine and graph code: NULL when clsid is not one of them. */
+const CodecEntry *CatalogFindCodec(REFCLSID clsid);
+const TransitionEntry *CatalogFindTransition(REFCLSID clsid);
+
+/* Class ids CoCreateInstance can reach through CreateCatalogFilter (for registration). */
+ULONG CatalogClassCount(void);
+const CLSID *CatalogClass(ULONG index, const WCHAR **name);
+
+/* The filter object of an entry (filter.cpp). */
+HRESULT CreatePlatformFilter(const DeviceEntry *entry, REFIID riid, void **out);
+
+/*
+ * Private interface of the platform's filters: what the filter graph and the render engine need to turn
+ * a filter into GStreamer elements.
+ */
+EDS_GUID(IID_IPlatformFilter, 0x8d1e5f3a, 0x47c2, 0x4b69, 0x9e, 0x0d, 0x6a, 0x31, 0xf2, 0x85, 0xc4, 0x17);
+
+MIDL_INTERFACE("8D1E5F3A-47C2-4B69-9E0D-6A31F285C417")
+IPlatformFilter : public IUnknown
+{
+    /* The entry this filter was made from (kind, class, codec or transition, device node). */
+    virtual const DeviceEntry *STDMETHODCALLTYPE GetEntry(void) = 0;
+    /* A gst-launch fragment for the filter with its current settings, UTF-8, e.g.
+     * "jpegenc quality=85" or "v4l2src device=/dev/video0". E_OUTOFMEMORY when it does not fit. */
+    virtual HRESULT STDMETHODCALLTYPE GetDescription(char *buffer, int size) = 0;
+};
+
+#endif
