@@ -30,7 +30,12 @@ enum FilterKind
     FILTER_VIDEO_ENCODER = 1,
     FILTER_AUDIO_ENCODER,
     FILTER_TRANSITION,
-    FILTER_CAPTURE
+    FILTER_CAPTURE,
+    FILTER_WAVDEST,         /* RIFF WAVE writer between an audio stream and a File Writer */
+    FILTER_AVIMUX,          /* AVI multiplexer */
+    FILTER_FILEWRITER,      /* File Writer */
+    FILTER_SOURCE,          /* file source (AddSourceFilter) */
+    FILTER_RENDERER         /* default video or sound renderer */
 };
 
 /* How the IAMVideoCompression quality (0.0 worst .. 1.0 best) reaches an encoder element. */
