@@ -64,6 +64,12 @@ wine_env() {
   { export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8; } 2>/dev/null
 }
 
+# What the prefix was last prepared for: this script, the platform DLL and Wine's own prefix update.
+prefix_stamp() {
+  printf '%s-%s-%s' "$(md5sum < "${BASH_SOURCE[0]}" | cut -c1-12)" "$(stat -c %Y "$1" 2>/dev/null)" \
+    "$(cat "$WINEPREFIX/.update-timestamp" 2>/dev/null)"
+}
+
 # A prefix of our own: code page 932 through the locale, Japanese font substitutes, no window-manager
 # waits, and our media platform registered after every prefix update.
 prepare_prefix() {
@@ -71,7 +77,7 @@ prepare_prefix() {
   local stamp=$WINEPREFIX/.suite-stamp
   local dll=$BUILD/platform/mediaplatform.dll.so
   local want
-  want="$(stat -c %Y "$dll" 2>/dev/null)-$(cat "$WINEPREFIX/.update-timestamp" 2>/dev/null)"
+  want=$(prefix_stamp "$dll")
   if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$want" ]; then return 0; fi
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     say "creating Wine prefix $WINEPREFIX"
@@ -91,6 +97,9 @@ REGEDIT4
 "MS Shell Dlg"="IPAPGothic"
 "MS Shell Dlg 2"="IPAPGothic"
 
+[HKEY_CURRENT_USER\Software\Wine\WineDbg]
+"ShowCrashDialog"=dword:00000000
+
 [HKEY_CURRENT_USER\Software\Wine\X11 Driver]
 "Managed"="N"
 "Decorated"="N"
@@ -107,7 +116,7 @@ REG
       || { say "registering the media platform failed"; return 1; }
   fi
   wineserver -w
-  want="$(stat -c %Y "$dll" 2>/dev/null)-$(cat "$WINEPREFIX/.update-timestamp" 2>/dev/null)"
+  want=$(prefix_stamp "$dll")
   echo "$want" > "$stamp"
 }
 

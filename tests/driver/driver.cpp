@@ -102,6 +102,22 @@ bool matches(const char *pattern, const char *s)
     return *pattern == *s && matches(pattern + 1, s + 1);
 }
 
+// Wine shows a dialog when a program crashes and keeps the program until someone clicks it; a test
+// wants the exit code (0xC0000005 ...) and the backtrace on stderr instead. The setting lives in the
+// prefix's registry, so the driver makes it before its first start.
+void noCrashDialog()
+{
+    static bool done;
+    if (done) return;
+    done = true;
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\WineDbg", 0, NULL, 0, KEY_SET_VALUE, NULL, &key, NULL))
+        return;
+    DWORD off = 0;
+    RegSetValueExA(key, "ShowCrashDialog", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&off), sizeof off);
+    RegCloseKey(key);
+}
+
 HANDLE theJob()
 {
     static HANDLE job = [] {
@@ -517,6 +533,7 @@ bool Process::start(const std::string &program, const std::vector<std::string> &
     std::vector<char16_t> env = environmentBlock(dir, options.env);
     wstr cwd = options.cwd.empty() ? wstr() : widen(dosPath(options.cwd));
 
+    noCrashDialog();
     STARTUPINFOW si = {};
     si.cb = sizeof si;
     si.dwFlags = STARTF_USESHOWWINDOW;
@@ -657,9 +674,30 @@ std::string describeWindows(DWORD pid)
     return out.empty() ? "(no visible windows)\n" : out;
 }
 
+namespace {
+
+struct IdSearch {
+    int id;
+    HWND found;
+};
+
+BOOL CALLBACK searchId(HWND wnd, LPARAM lp)
+{
+    IdSearch *s = reinterpret_cast<IdSearch *>(lp);
+    if (GetDlgCtrlID(wnd) != s->id) return TRUE;
+    s->found = wnd;
+    return FALSE;
+}
+
+} // namespace
+
 HWND child(HWND parent, int id)
 {
-    return parent ? GetDlgItem(parent, id) : NULL;
+    if (!parent) return NULL;
+    if (HWND direct = GetDlgItem(parent, id)) return direct;
+    IdSearch s = {id, NULL};
+    EnumChildWindows(parent, searchId, reinterpret_cast<LPARAM>(&s));
+    return s.found;
 }
 
 HWND findChild(HWND parent, const char *cls, const char *txt)
@@ -712,7 +750,7 @@ bool click(HWND parent, int id)
 {
     HWND button = child(parent, id);
     if (!button || !IsWindowVisible(button) || !IsWindowEnabled(button)) return false;
-    return PostMessageA(parent, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button));
+    return PostMessageA(GetParent(button), WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button));
 }
 
 LRESULT send(HWND wnd, UINT msg, WPARAM wp, LPARAM lp, DWORD ms)

@@ -78,6 +78,8 @@ struct LaunchOptions {
 
 // A program started for a test. The destructor ends it if it still runs; every process started
 // through the driver is also in a job object that Wine ends when the test process goes away.
+// A program that crashes ends at once with the exception code as exit code (0xC0000005 ...) and a
+// backtrace on stderr: the driver turns Wine's crash dialog off in the prefix.
 class Process {
 public:
     Process() = default;
@@ -139,6 +141,7 @@ bool waitGone(HWND wnd, DWORD ms = kWait);
 // One line per top-level window of PID ("HWND class \"title\" owner"), for failure messages.
 std::string describeWindows(DWORD pid);
 
+// Control ID of PARENT: a direct child first, else the first one at any depth (panels, pages).
 HWND child(HWND parent, int id);
 // A child (any depth) with class CLS and text TEXT (NULL: any; '*' for any text).
 HWND findChild(HWND parent, const char *cls, const char *text = NULL);
@@ -152,10 +155,11 @@ bool enabled(HWND wnd);
 bool visible(HWND wnd);
 
 // A menu or accelerator command: posts WM_COMMAND(ID) to WND and returns at once, so that a modal
-// dialog opened by the command does not block the test.
+// dialog opened by the command does not block the test. (Menus of another process cannot be read in
+// Wine 8 - GetMenu/GetMenuState fail - so check what a command does, not its menu item.)
 bool command(HWND wnd, int id);
-// Presses button ID of dialog or window PARENT as the user does (BN_CLICKED from the button); false
-// when the button is missing, hidden or disabled.
+// Presses button ID of dialog or window PARENT (found as child() does) as the user does: BN_CLICKED
+// to the button's parent. False when the button is missing, hidden or disabled.
 bool click(HWND parent, int id);
 // SendMessage with a timeout (-1 on timeout) and PostMessage.
 LRESULT send(HWND wnd, UINT msg, WPARAM wp = 0, LPARAM lp = 0, DWORD ms = kWait);
@@ -217,6 +221,7 @@ bool dropFiles(HWND wnd, const std::vector<std::string> &paths, POINT at = {20, 
 // ---- screenshots -----------------------------------------------------------------------------
 
 // Writes the screen (or only WND's area of it) to PATH: PNG when the name ends in ".png", BMP otherwise.
+// The screen is Wine's desktop; on a plain Xvfb Wine takes it as 1024x768 from the top-left corner.
 bool screenshot(const std::string &path, HWND wnd = NULL);
 
 } // namespace drv

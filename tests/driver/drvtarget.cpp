@@ -183,6 +183,7 @@ static LRESULT CALLBACK wnd_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
         case IDM_HANG: for (;;) Sleep(1000);
         case IDM_BUSY: Sleep(700); report("busy", "done"); return 0;
         case IDM_EXIT: DestroyWindow(hwnd); return 0;
+        case IDM_CRASH: *(volatile int *)(INT_PTR)lp = 1; return 0;
         case ID_COMBO:
             if (HIWORD(wp) == CBN_SELCHANGE) {
                 char text[256] = "";

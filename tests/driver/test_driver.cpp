@@ -349,6 +349,13 @@ TEST_F(Driver, EndsWhatItStarted)
     EXPECT_FALSE(ended.running());
     EXPECT_EQ(ended.exitCode(0), 1);
 
+    // One that crashes ends by itself, with the exception as its exit code.
+    drv::Process crashing(program);
+    HWND victim = crashing.window("DrvTargetWnd");
+    ASSERT_TRUE(victim);
+    ASSERT_TRUE(drv::command(victim, IDM_CRASH));
+    EXPECT_EQ(crashing.exitCode(5000), 0xC0000005LL) << drv::describeWindows(0);
+
     // One that ends on its own keeps its exit code.
     drv::Process done(program, {"/exit", "5"});
     HWND wnd = done.window("DrvTargetWnd");
