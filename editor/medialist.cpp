@@ -368,9 +368,3 @@ void SetSelectedImageTime(const char *text)
         RepaintView(true);
     }
 }
-
-// Project files arrive with their own dialogs; a project named among incoming names is not opened yet.
-bool OpenProject(const char *)
-{
-    return false;
-}

@@ -23,3 +23,15 @@
 #define IDC_EFFECTCOMBO     1506
 #define IDC_IMAGETIMEEDIT   1509
 #define IDC_CHANGEBUTTON    1510
+
+// Output settings dialog
+#define IDC_TYPE            1000
+#define IDC_CHANNELS        1001
+#define IDC_BITS            1002
+#define IDC_RATE            1003
+#define IDC_DEPTH           1004
+#define IDC_WIDTH           1005
+#define IDC_HEIGHT          1006
+#define IDC_FPS             1007
+#define IDC_WIDTHSPIN       1008
+#define IDC_HEIGHTSPIN      1009

@@ -2,6 +2,7 @@
 #pragma once
 #include <windows.h>
 #include <commctrl.h>
+#include <shellapi.h>
 #include <dshow.h>
 #include <qedit.h>
 #include <stddef.h>
@@ -99,7 +100,14 @@ void SetSelectedFadeStart(int fadeStart);
 void SetSelectedImageTime(const char *text);
 
 // Project files
+bool SaveProject(const char *name);
 bool OpenProject(const char *name);
+void SaveProjectCommand();
+bool OpenProjectCommand();
+
+// Output settings
+void ShowSettingsDialog();
+bool ReadFrameRate(const char *text, double *fps);
 
 // Timeline view
 bool RegisterTimelineViewClass(HINSTANCE instance);

@@ -66,9 +66,11 @@ void HandleAddResult(int result)
     if (result == ADD_ITEMS_APPENDED) {
         LayOutNewItems();
     } else if (result == ADD_PROJECT_OPENED) {
-        SetScrollRanges(CONTENT_WIDTH, itemCount ? items[itemCount - 1].block.bottom : 0);
+        // Blocks were stored at the zoom of their day; the view starts again at zoom 2 and shows them so.
         zoom = 2;
         SendMessageA(zoomTrackbar, TBM_SETPOS, TRUE, zoom);
+        RelayOutAll();
+        SetScrollRanges(CONTENT_WIDTH, itemCount ? items[itemCount - 1].block.bottom : 0);
         LayOutMainWindow();
     }
 }
@@ -169,9 +171,15 @@ static void OnCommand(HWND window, int id)
         MoveSelectedItemDown();
         break;
     case IDM_SETTINGS:
+        ShowSettingsDialog();
+        break;
     case IDM_OPENPROJECT:
+        if (OpenProjectCommand()) HandleAddResult(ADD_PROJECT_OPENED);
+        RepaintView(true);
+        break;
     case IDM_SAVEPROJECT:
-        // Output settings and project files arrive with their dialogs; until then these do nothing.
+        SaveProjectCommand();
+        RepaintView(true);
         break;
     }
 }
