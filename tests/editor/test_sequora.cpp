@@ -1,99 +1,10 @@
 // Sequora from the outside: started with files, handed names by a second start, given dropped files and
 // the open dialog's choice, and edited with the move and delete commands.
-#include <windows.h>
 #include <algorithm>
 #include <stdio.h>
-#include <stdlib.h>
-#include <string>
-#include <vector>
-#include "driver/driver.h"
-#include "editor/resource.h"
-#include "gtest_win.h"
-#include "sequora_screen.h"
+#include "sequora_app.h"
 
 namespace {
-
-const char kClass[] = "CLASS_Sequora";
-const char kTitle[] = "Sequora";
-
-std::string Media(const std::string &name)
-{
-    const char *dir = getenv("SUITE_MEDIA");
-    return drv::dosPath(std::string(dir ? dir : "/tmp/suite-media") + "/" + name);
-}
-
-bool Selected(BlockState state)
-{
-    return state == SELECTED || state == HOVERED_SELECTED;
-}
-
-// Widths in pixels at zoom 2 of the test media: 10 pixels a second, a still image shown 5 s.
-const int kMovie = 30, kSound = 20, kLongSound = 40, kStill = 50, kQuiet = 200;
-
-class Sequora : public ::testing::Test {
-protected:
-    drv::Process app;
-    HWND main = NULL, view = NULL, bar = NULL;
-
-    void Start(const std::vector<std::string> &args = {})
-    {
-        SetCursorPos(GetSystemMetrics(SM_CXSCREEN) - 1, GetSystemMetrics(SM_CYSCREEN) - 1);  // hover nothing
-        ASSERT_TRUE(app.start(drv::programPath("sequora"), args)) << app.error();
-        main = app.window(kClass, kTitle);
-        ASSERT_TRUE(main) << drv::describeWindows(app.pid());
-        view = drv::child(main, IDC_TIMELINEVIEW);
-        bar = drv::child(main, IDC_PROPERTYBAR);
-        ASSERT_TRUE(view && bar) << "the window came up without its view or property bar";
-    }
-
-    // Waits until the view shows exactly COUNT rows and returns their widths.
-    std::vector<int> WaitRows(size_t count, DWORD ms = 20000)
-    {
-        std::vector<int> widths;
-        drv::waitUntil([&] {
-            widths = RowWidths(view);
-            return widths.size() == count;
-        }, ms);
-        return widths;
-    }
-
-    // Waits until the rows have the given widths and returns what they have then.
-    std::vector<int> WaitWidths(const std::vector<int> &expected, DWORD ms = 20000)
-    {
-        std::vector<int> widths;
-        drv::waitUntil([&] {
-            widths = RowWidths(view);
-            return widths == expected;
-        }, ms);
-        return widths;
-    }
-
-    // Presses the mouse on row ROW's block, as the user selects an item.
-    void ClickRow(int row)
-    {
-        int y = row * ViewRowHeight() + ViewRowHeight() / 2;
-        POINT screen = {5, y};
-        ClientToScreen(view, &screen);
-        SetCursorPos(screen.x, screen.y);
-        drv::post(view, WM_MOUSEMOVE, 0, MAKELPARAM(5, y));
-        drv::post(view, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, y));
-        drv::post(view, WM_LBUTTONUP, 0, MAKELPARAM(5, y));
-        drv::sync(main);
-    }
-
-    // Whether the band holding the control labelled LABEL shows.
-    bool BandShows(const char *label)
-    {
-        HWND text = drv::findChild(bar, "Static", label);
-        return text && drv::visible(GetParent(text));
-    }
-
-    void Close()
-    {
-        drv::post(main, WM_CLOSE);
-        EXPECT_EQ(app.exitCode(), 0);
-    }
-};
 
 TEST_F(Sequora, StartsWithFilesAndShowsTheirStreamsAndLengths)
 {
