@@ -23,3 +23,19 @@ void ReleaseCompressors(CompressorList *list);
 // Reads a string property ("FriendlyName", "guid") of a moniker's property bag into an ANSI buffer of
 // size bytes, cut by whole characters; false when the property cannot be read.
 bool ReadBagString(IPropertyBag *bag, const WCHAR *name, char *out, int size);
+
+// Capturo and Dubrix: the names go straight into a combo box, filters[i] standing for combo line i.
+// With a "None" first line (Capturo) filter 0 stays empty; without it (Dubrix) filter 0 is the first
+// compressor and an empty category fails. *preset is the line of the last "Indeo" compressor, else 0.
+bool EnumerateCompressorsIntoCombo(HWND combo, IBaseFilter **filters, REFCLSID category, bool noneLine,
+                                   int *preset);
+
+// Morphana: fills a combo box with "none" then the other names sorted without regard to case (equal
+// names in list order), recording combo position -> entry in order[]. For the video list the last
+// "Indeo" name in sorted order becomes the selection; for the audio list *pcmPosition receives the
+// position of "PCM" (-1 when there is none).
+void FillSortedCombo(CompressorList *list, HWND combo, bool video, int *pcmPosition);
+
+// The modal selection dialog over owner (template dialogId, its combo comboId): 1 and the chosen entry
+// in list->selection on OK, 0 on cancel with the selection unchanged.
+INT_PTR RunCompressorDialog(HWND owner, CompressorList *list, int dialogId, int comboId);

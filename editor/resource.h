@@ -35,3 +35,6 @@
 #define IDC_FPS             1007
 #define IDC_WIDTHSPIN       1008
 #define IDC_HEIGHTSPIN      1009
+
+// Compressor selection dialog
+#define IDC_COMPRESSORLIST  1000

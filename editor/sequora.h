@@ -43,6 +43,10 @@ struct OutputSettings {
     double fps;
 };
 
+// Timeline construction, preview and export
+bool BuildTimeline(bool exporting);
+bool StartRendering(bool exporting);
+
 // Project files store these byte for byte: the layout must not depend on the compiler.
 static_assert(sizeof(OutputSettings) == 40 && offsetof(OutputSettings, fps) == 32, "settings layout");
 static_assert(sizeof(MediaItem) == 624, "item layout");
@@ -69,6 +73,7 @@ extern HWND zoomTrackbar, changeButton, effectCombo, effectSpanTrackbar, imageTi
 extern CompressorList videoCompressors;
 extern EffectList effects;
 extern IMediaEventEx *graphEvents;
+extern IAMTimeline *timeline;
 
 extern const char appName[];
 
@@ -99,13 +104,20 @@ void SetSelectedEffectSpan(int span);
 void SetSelectedFadeStart(int fadeStart);
 void SetSelectedImageTime(const char *text);
 
+// Timeline construction, preview and export
+bool BuildTimeline(bool exporting);
+bool StartRendering(bool exporting);
+
 // Project files
 bool SaveProject(const char *name);
 bool OpenProject(const char *name);
 void SaveProjectCommand();
 bool OpenProjectCommand();
 
-// Output settings
+// Output settings; the lists' entries, by index field
+extern const char *const bitsNames[2];
+extern const char *const rateNames[4];
+extern const char *const depthNames[3];
 void ShowSettingsDialog();
 bool ReadFrameRate(const char *text, double *fps);
 

@@ -20,24 +20,6 @@ static HINSTANCE appInstance;
 static char *startArguments;       // the process's arguments, taken at the first showing
 static bool startArgumentsTaken;
 
-// Graph objects of a running preview or export.
-IMediaEventEx *graphEvents;
-static IMediaControl *graphControl;
-
-void TearDownGraph()
-{
-    if (graphControl) {
-        graphControl->Stop();
-        graphControl->Release();
-        graphControl = NULL;
-    }
-    if (graphEvents) {
-        graphEvents->SetNotifyWindow(0, 0, 0);
-        graphEvents->Release();
-        graphEvents = NULL;
-    }
-}
-
 void LayOutMainWindow()
 {
     RECT client, bar = {0, 0, 0, 0};
@@ -89,6 +71,38 @@ static void DrainGraphEvents()
         TearDownGraph();
         SetWindowTextA(mainWindow, appName);
     }
+}
+
+// Chooses the output file and exports the timeline into it.
+static void SaveAsSequence()
+{
+    bool audioOnly = settings.type == 1;
+    char name[MAX_PATH] = "";
+    OPENFILENAMEA ofn = {};
+    ofn.lStructSize = sizeof ofn;
+    ofn.hwndOwner = mainWindow;
+    ofn.lpstrFilter = audioOnly ? "ｳｪｰﾌﾞﾌｧｲﾙ (*.wav)\0*.wav\0" : "AVIﾌｧｲﾙ (*.avi)\0*.avi\0";
+    ofn.nFilterIndex = 1;
+    ofn.lpstrFile = name;
+    ofn.nMaxFile = sizeof name;
+    ofn.Flags = OFN_OVERWRITEPROMPT;
+    if (!GetSaveFileNameA(&ofn)) return;
+
+    lstrcpynA(outputPath, name, sizeof outputPath);
+    if (!strchr(outputPath, '.')) {
+        // No room for the extension: the name cannot be completed, so nothing is written.
+        if (strlen(outputPath) + 4 >= sizeof outputPath) return;
+        strcat(outputPath, audioOnly ? ".wav" : ".avi");
+    }
+    for (int i = 0; i < itemCount; i++) {
+        if (lstrcmpiA(outputPath, items[i].path) == 0) {
+            MessageBoxA(mainWindow, "読み込みファイルには保存できません", appName, MB_OK);
+            return;
+        }
+    }
+    if (!audioOnly && RunCompressorDialog(mainWindow, &videoCompressors, IDD_COMPRESSOR, IDC_COMPRESSORLIST) != 1)
+        return;
+    if (!BuildTimeline(true)) TearDownGraph();
 }
 
 static void CreationSequence(HWND window)
@@ -153,9 +167,13 @@ static void OnCommand(HWND window, int id)
         RepaintView(true);
         break;
     case IDM_PREVIEW:
-    case IDM_SAVEAS:
-        // Rendering arrives with the timeline construction; until then these do nothing.
         if (!ConfirmStopExport()) return;
+        if (!BuildTimeline(false)) TearDownGraph();
+        RepaintView(true);
+        break;
+    case IDM_SAVEAS:
+        if (!ConfirmStopExport()) return;
+        SaveAsSequence();
         RepaintView(true);
         break;
     case IDM_EXIT:
