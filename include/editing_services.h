@@ -390,4 +390,16 @@ __CRT_UUID_DECL(IResize, 0x4ada63a0, 0x72d5, 0x11d2, 0x95, 0x2a, 0x00, 0x60, 0x0
 
 #endif /* __cplusplus */
 
+/* ---- Capture devices ------------------------------------------------------------------------- */
+/* IAMStreamConfig, VIDEO_STREAM_CONFIG_CAPS (128 bytes), IAMVideoProcAmp and IAMVfwCaptureDialogs come
+ * from strmif.h in both builds; Wine's lacks the dialog numbers of IAMVfwCaptureDialogs. */
+#ifdef __WINE__
+typedef enum
+{
+    VfwCaptureDialog_Source = 0x1,
+    VfwCaptureDialog_Format = 0x2,
+    VfwCaptureDialog_Display = 0x4
+} VfwCaptureDialogs;
+#endif
+
 #endif /* SUITE_EDITING_SERVICES_H */

@@ -52,7 +52,7 @@ static const CodecEntry video_codecs[] =
     { &CLSID_Mpeg4V2Compressor, L"MPEG-4 Video Codec V2", FILTER_VIDEO_ENCODER, "avenc_msmpeg4v2", "",
       FOURCC('M','P','4','2'), KNOB_AVCODEC, 0.85, "gop-size" },
     { &CLSID_Mpeg4VideoCompressor, L"MPEG-4 Video", FILTER_VIDEO_ENCODER, "avenc_mpeg4", "",
-      FOURCC('F','M','P','4'), KNOB_AVCODEC, 0.85, "gop-size" },
+      FOURCC('D','X','5','0'), KNOB_AVCODEC, 0.85, "gop-size" },  /* what avimux writes for MPEG-4 part 2 */
     { &CLSID_WMVideo8Compressor, L"WMVideo8 Encoder DMO", FILTER_VIDEO_ENCODER, "avenc_wmv2", "",
       FOURCC('W','M','V','2'), KNOB_AVCODEC, 0.85, "gop-size" },
     { &CLSID_HuffyuvCompressor, L"Huffyuv", FILTER_VIDEO_ENCODER, "avenc_huffyuv", "",

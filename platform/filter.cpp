@@ -6,6 +6,7 @@
  */
 #include "objects.h"
 #include "gstglue.h"
+#include "camera.h"
 
 #include <stdio.h>
 #include <string.h>
@@ -154,6 +155,7 @@ public:
         free_media_type(&mt);
     }
     const WCHAR *Name() const { return name; }
+    HRESULT CaptureInterface(REFIID riid, void **out);
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **out) override
     {
@@ -164,6 +166,7 @@ public:
             AddRef();
             return S_OK;
         }
+        if (direction == PINDIR_OUTPUT) return CaptureInterface(riid, out);
         *out = NULL;
         return E_NOINTERFACE;
     }
@@ -243,7 +246,7 @@ class PlatformFilter final : public IBaseFilter, public IAMVideoCompression, pub
 public:
     explicit PlatformFilter(const DeviceEntry *e)
         : ref(1), entry(*e), state(State_Stopped), clock(NULL), graph(NULL), pin_count(0),
-          quality(-1.0), keyframe_rate(-1)
+          quality(-1.0), keyframe_rate(-1), camera(NULL)
     {
         InitializeCriticalSection(&cs);
         filter_name[0] = 0;
@@ -268,6 +271,7 @@ public:
         case FILTER_CAPTURE:
             pins[0].Init(this, PINDIR_OUTPUT, L"Capture", MEDIATYPE_Video, GUID_NULL);
             pin_count = 1;
+            camera = CameraCreate(&entry, static_cast<IBaseFilter *>(this), static_cast<IPin *>(&pins[0]));
             break;
         }
         PlatformObjectCreated();
@@ -276,6 +280,7 @@ public:
     ~PlatformFilter()
     {
         for (int i = 0; i < pin_count; i++) pins[i].Teardown();
+        CameraDestroy(camera);
         if (clock) clock->Release();
         DeleteCriticalSection(&cs);
         PlatformObjectDestroyed();
@@ -295,6 +300,8 @@ public:
             *out = static_cast<IAMVideoCompression *>(this);
         else if (IsEqualIID(riid, IID_IPlatformFilter))
             *out = static_cast<IPlatformFilter *>(this);
+        else if (camera)
+            return CameraFilterInterface(camera, riid, out);   /* formats and picture controls */
         else
             return E_NOINTERFACE;
         AddRef();
@@ -470,6 +477,7 @@ public:
 
         if (!buffer) return E_POINTER;
         if (size <= 0) return E_INVALIDARG;
+        if (entry.kind == FILTER_CAPTURE) return CameraDescribe(camera, buffer, size);
         EnterCriticalSection(&cs);
         switch (entry.kind)
         {
@@ -496,12 +504,6 @@ public:
             n = snprintf(text, sizeof(text), "%s%s%s", entry.transition->element,
                          *entry.transition->properties ? " " : "", entry.transition->properties);
             break;
-        case FILTER_CAPTURE:
-            if (entry.device[0])
-                n = snprintf(text, sizeof(text), "v4l2src device=\"%s\"", entry.device);
-            else
-                n = snprintf(text, sizeof(text), "videotestsrc is-live=true pattern=smpte");
-            break;
         }
         LeaveCriticalSection(&cs);
         if (n < 0 || n >= (int)sizeof(text) || n >= size) return E_OUTOFMEMORY;
@@ -510,6 +512,7 @@ public:
     }
 
     int PinCount() const { return pin_count; }
+    Camera *CaptureCamera() const { return camera; }
     PlatformPin *Pin(int i) { return &pins[i]; }
     bool Stopped()
     {
@@ -547,10 +550,17 @@ private:
     int pin_count;
     double quality;        /* -1: default */
     LONG keyframe_rate;    /* -1: default */
+    Camera *camera;        /* capture filters: formats and picture controls (camera.cpp) */
 };
 
 ULONG STDMETHODCALLTYPE PlatformPin::AddRef() { return filter->AddRef(); }
 ULONG STDMETHODCALLTYPE PlatformPin::Release() { return filter->Release(); }
+
+/* IAMStreamConfig on a capture filter's pin, as on the filter */
+HRESULT PlatformPin::CaptureInterface(REFIID riid, void **out)
+{
+    return CameraPinInterface(filter->CaptureCamera(), riid, out);
+}
 
 HRESULT STDMETHODCALLTYPE PlatformPin::Connect(IPin *receiver, const AM_MEDIA_TYPE *type)
 {

@@ -1,5 +1,6 @@
 /* One GStreamer initialisation for the whole platform, and questions about installed elements. */
 #include "gstglue.h"
+#include "wavdest.h"
 
 #include <gst/gst.h>
 
@@ -10,6 +11,9 @@ void glue_init(void)
     if (g_once_init_enter(&started))
     {
         gst_init(NULL, NULL);
+        /* the platform's own file writers */
+        wavdest_register();
+        avimux_register();
         g_once_init_leave(&started, 1);
     }
 }

@@ -22,12 +22,26 @@ struct ClassEntry
     const WCHAR *wine_dll;    /* Wine's own server of this class, put back on unregistration */
 };
 
+HRESULT CreateWavDest(REFIID riid, void **out);   /* CLSID_WavDest (wavdestfilter.cpp) */
+HRESULT CreateFilterGraph(REFIID riid, void **out);            /* filtergraph.cpp */
+HRESULT CreateCaptureGraphBuilder(REFIID riid, void **out);    /* capturebuilder.cpp */
+HRESULT CreateFileWriter(REFIID riid, void **out);             /* graphfilter.cpp */
+HRESULT CreateAviMux(REFIID riid, void **out);                 /* graphfilter.cpp */
+
 /* Classes with their own creator; the compressors, transitions and the virtual camera of the device
  * enumerator's categories follow from catalog.cpp. */
 static const ClassEntry classes[] =
 {
     { &CLSID_SystemDeviceEnum, L"System Device Enumerator", CreateSystemDeviceEnum, L"devenum.dll" },
     { &CLSID_MediaDet, L"MediaDet", CreateMediaDet, L"qedit.dll" },
+    { &CLSID_WavDest, L"WavDest", CreateWavDest, NULL },
+    { &CLSID_FilterGraph, L"Filter Graph", CreateFilterGraph, L"quartz.dll" },
+    { &CLSID_CaptureGraphBuilder2, L"Capture Graph Builder 2", CreateCaptureGraphBuilder, L"qcap.dll" },
+    { &CLSID_FileWriter, L"File writer", CreateFileWriter, L"qcap.dll" },
+    { &CLSID_AviDest, L"AVI Mux", CreateAviMux, L"qcap.dll" },
+    { &CLSID_AMTimeline, L"Timeline", CreateTimeline, L"qedit.dll" },
+    { &CLSID_PropertySetter, L"Property Setter", CreatePropertySetter, NULL },
+    { &CLSID_RenderEngine, L"Render Engine", CreateRenderEngine, NULL },
 };
 
 static const ClassEntry *find_class(REFCLSID clsid)

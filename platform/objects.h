@@ -14,6 +14,9 @@
 
 HRESULT CreateMediaDet(REFIID riid, void **out);             /* CLSID_MediaDet (mediadet.cpp) */
 HRESULT CreateSystemDeviceEnum(REFIID riid, void **out);     /* CLSID_SystemDeviceEnum (devenum.cpp) */
+HRESULT CreateTimeline(REFIID riid, void **out);             /* CLSID_AMTimeline (timeline.cpp) */
+HRESULT CreatePropertySetter(REFIID riid, void **out);       /* CLSID_PropertySetter (propsetter.cpp) */
+HRESULT CreateRenderEngine(REFIID riid, void **out);         /* CLSID_RenderEngine (renderengine.cpp) */
 /* A compressor, transition or the virtual camera by its class id (catalog.cpp): the same filter its
  * moniker binds to. CLASS_E_CLASSNOTAVAILABLE when that class is not present on this machine now. */
 HRESULT CreateCatalogFilter(REFCLSID clsid, REFIID riid, void **out);

@@ -69,30 +69,42 @@ protected:
     void ClickRow(int row)
     {
         int y = row * ViewRowHeight() + ViewRowHeight() / 2;
-        POINT screen = {5, y};
-        ClientToScreen(view, &screen);
-        SetCursorPos(screen.x, screen.y);
-        drv::post(view, WM_MOUSEMOVE, 0, MAKELPARAM(5, y));
+        HoverRow(row, 5);
         drv::post(view, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, y));
         drv::post(view, WM_LBUTTONUP, 0, MAKELPARAM(5, y));
         drv::sync(main);
     }
 
     // Puts the mouse over (x, y) of the view's client area, as the user moves it there.
+    // The pointer is set twice: the X server may still deliver the motion of an earlier warp, which would
+    // put the cursor back where it was.
     void MoveMouse(int x, int y)
     {
         POINT screen = {x, y};
         ClientToScreen(view, &screen);
         SetCursorPos(screen.x, screen.y);
+        Sleep(20);
+        SetCursorPos(screen.x, screen.y);
         drv::post(view, WM_MOUSEMOVE, 0, MAKELPARAM(x, y));
         drv::sync(main);
+    }
+
+    // Moves the mouse onto row ROW at x and waits until the view shows it hovered.
+    bool HoverRow(int row, int x)
+    {
+        int y = row * ViewRowHeight() + ViewRowHeight() / 2;
+        return drv::waitUntil([&] {
+            MoveMouse(x, y);
+            std::vector<Row> rows = ReadRows(view);
+            return (int)rows.size() > row && (rows[row].state == HOVERED || rows[row].state == HOVERED_SELECTED);
+        }, 3000);
     }
 
     // Presses on row ROW at x, moves the mouse DX pixels sideways in steps and lets go.
     void DragRow(int row, int x, int dx)
     {
         int y = row * ViewRowHeight() + ViewRowHeight() / 2;
-        MoveMouse(x, y);
+        HoverRow(row, x);
         drv::post(view, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x, y));
         for (int step = 1; step <= 4; step++) MoveMouse(x + dx * step / 4, y);
         drv::post(view, WM_LBUTTONUP, 0, MAKELPARAM(x + dx, y));
@@ -104,7 +116,10 @@ protected:
     {
         drv::command(main, IDM_SAVEPROJECT);
         HWND dialog = drv::waitFileDialog(app.pid());
-        return dialog && drv::chooseFile(dialog, path);
+        if (!dialog || !drv::chooseFile(dialog, path)) return false;
+        // The file is written once the dialog has gone.
+        std::string written = path.find('.') == std::string::npos ? path + ".sqp" : path;
+        return drv::waitUntil([&] { return drv::fileSize(written) == 159788; });
     }
 
     // The control with class CLS inside the band labelled LABEL.

@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Conversion speed of the filter graph against ffmpeg on the same machine, in one run:
+# a 60 s 640x480 25 fps MJPEG+PCM AVI to an MJPEG AVI. Prints both times, the ratio (target <= 0.6) and
+# the time from Run to the first preview picture (target <= 0.5 s).
+# Usage: bench/graph_convert.sh [BUILD_DIR] [PREFIX]
+set -eu
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+source "$ROOT/scripts/prepare.sh"
+BUILD=${1:-$ROOT/build/linux}
+prefix=${2:-$ROOT/build/prefix}
+work=$(mktemp -d)
+trap 'rm -rf "$work"; [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null; true' EXIT
+prepare_prefix "$prefix"
+ensure_display
+
+ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=640x480:rate=25 -f lavfi -i sine=frequency=440:sample_rate=44100 \
+  -t 60 -c:v mjpeg -q:v 5 -c:a pcm_s16le "$work/in.avi"
+wineg++ -mconsole -o "$work/graph_convert.exe" "$ROOT/bench/graph_convert.cpp" -lole32 -loleaut32 -luuid -lstrmiids -luser32 -lgdi32 \
+  >/dev/null 2>&1 || { say "cannot build the benchmark program"; exit 1; }
+
+start=$(date +%s.%N)
+ffmpeg -nostdin -v error -y -i "$work/in.avi" -c:v mjpeg -q:v 5 -c:a copy "$work/ffmpeg.avi"
+ff=$(echo "$(date +%s.%N) - $start" | bc)
+
+out=$("$WINE" "$work/graph_convert.exe.so" "$work/in.avi" "$work/graph.avi" 2>/dev/null)
+graph=$(printf '%s\n' "$out" | sed -n 's/^graph_seconds=//p')
+preview=$(printf '%s\n' "$out" | sed -n 's/^preview_ms=//p')
+frames=$(ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames -of default=nw=1:nk=1 "$work/graph.avi")
+
+printf 'ffmpeg:          %.2f s\n' "$ff"
+printf 'filter graph:    %.2f s (%s frames written)\n' "$graph" "$frames"
+printf 'ratio:           %.2f (target <= 0.6)\n' "$(echo "$graph / $ff" | bc -l)"
+printf 'first preview:   %s ms (target <= 500)\n' "$preview"

@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Exports a 3-clip, 60 s timeline (movie, still, sound; a wipe and a fade-out) to MJPEG AVI through our
+# render engine and filter graph, and through a bare GES pipeline of the same timeline; prints the times
+# and the ratio (target: 1.1 or less). The timeline's video group is RGB24, so the bare pipeline that
+# counts delivers RGB24 (BGR) pictures too; a bare run in GES's own pixel format is printed for reference.
+# Usage: bench/timeline_export/run.sh [BUILD_DIR [PREFIX]]
+set -eu
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/../../scripts/prepare.sh"
+BUILD=${1:-$BUILD}
+prefix=${2:-$ROOT/build/prefix-bench}
+out=$BUILD/bench/timeline_export
+mkdir -p "$out"
+
+ninja -C "$BUILD" mediaplatform >/dev/null
+prepare_prefix "$prefix"
+ensure_display
+
+# the two programs
+wineg++ -std=c++17 -O2 -mconsole -municode -I"$ROOT/include" -o "$out/export.exe" "$here/export.cpp" \
+  -lole32 -loleaut32 -luuid -lstrmiids 2>&1 | grep -v warning || true
+gcc -O2 -o "$out/bare" "$here/bare.c" \
+  $(pkg-config --cflags --libs gst-editing-services-1.0 gstreamer-controller-1.0)
+
+# media: 30 s movie 640x480 25 fps MJPEG + PCM, a 640x480 picture, 60 s of sound
+ff() { ffmpeg -nostdin -hide_banner -loglevel error -y "$@"; }
+[ -f "$out/movie.avi" ] || ff -f lavfi -i testsrc=size=640x480:rate=25 -f lavfi -i sine=f=440:sample_rate=44100 \
+  -t 30 -c:v mjpeg -q:v 5 -c:a pcm_s16le "$out/movie.avi"
+[ -f "$out/still.jpg" ] || ff -f lavfi -i smptebars=size=640x480 -frames:v 1 "$out/still.jpg"
+[ -f "$out/sound.wav" ] || ff -f lavfi -i sine=f=660:sample_rate=44100 -t 60 -ac 2 -c:a pcm_s16le "$out/sound.wav"
+
+dos() { printf 'Z:%s' "$(printf '%s' "$1" | tr / '\\')"; }
+ours=$("$WINE" "$out/export.exe.so" "$(dos "$out/movie.avi")" "$(dos "$out/still.jpg")" "$(dos "$out/sound.wav")" \
+  "$(dos "$out/ours.avi")")
+bare=$("$out/bare" "$out/movie.avi" "$out/still.jpg" "$out/sound.wav" "$out/bare.avi" BGR)
+native=$("$out/bare" "$out/movie.avi" "$out/still.jpg" "$out/sound.wav" "$out/native.avi")
+
+frames() { ffprobe -v error -select_streams v:0 -count_frames -show_entries stream=nb_read_frames -of csv=p=0 "$1"; }
+echo "render engine + graph: ${ours} s ($(frames "$out/ours.avi") frames)"
+echo "bare GES, RGB24 group: ${bare} s ($(frames "$out/bare.avi") frames)"
+echo "bare GES, own format:  ${native} s ($(frames "$out/native.avi") frames)"
+awk -v a="$ours" -v b="$bare" -v c="$native" \
+  'BEGIN { printf "ratio: %.2f (target <= 1.10); against GES in its own format: %.2f\n", a / b, a / c }'
+[ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null || true
+wineserver -k 2>/dev/null || true

@@ -1,0 +1,827 @@
+/*
+ * The graph's own filters: file source, AVI multiplexer, File Writer, renderers and the capture tee.
+ * They hold pins and settings; the graph turns them into pipeline nodes when it runs.
+ */
+#include "graphfilter.h"
+#include "discover.h"
+#include "gstglue.h"
+
+#include <mmreg.h>
+#include <stdio.h>
+#include <string.h>
+#include <new>
+
+#define DISCOVER_MS 8000
+
+static void free_type(AM_MEDIA_TYPE *mt)
+{
+    if (mt->cbFormat) CoTaskMemFree(mt->pbFormat);
+    if (mt->pUnk) mt->pUnk->Release();
+    memset(mt, 0, sizeof(*mt));
+}
+
+static HRESULT copy_type(AM_MEDIA_TYPE *dst, const AM_MEDIA_TYPE *src)
+{
+    *dst = *src;
+    dst->pbFormat = NULL;
+    dst->cbFormat = 0;
+    if (src->cbFormat && src->pbFormat)
+    {
+        if (!(dst->pbFormat = (BYTE *)CoTaskMemAlloc(src->cbFormat)))
+        {
+            dst->pUnk = NULL;
+            return E_OUTOFMEMORY;
+        }
+        memcpy(dst->pbFormat, src->pbFormat, src->cbFormat);
+        dst->cbFormat = src->cbFormat;
+    }
+    if (dst->pUnk) dst->pUnk->AddRef();
+    return S_OK;
+}
+
+/* ---- IEnumMediaTypes over one type ---- */
+
+class OneTypeEnum final : public IEnumMediaTypes
+{
+public:
+    OneTypeEnum(const AM_MEDIA_TYPE *t, ULONG p) : ref(1), pos(p)
+    {
+        memset(&mt, 0, sizeof(mt));
+        has = t && !IsEqualGUID(t->majortype, GUID_NULL) && SUCCEEDED(copy_type(&mt, t));
+        PlatformObjectCreated();
+    }
+    ~OneTypeEnum()
+    {
+        free_type(&mt);
+        PlatformObjectDestroyed();
+    }
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **out) override
+    {
+        if (!out) return E_POINTER;
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IEnumMediaTypes))
+        {
+            *out = static_cast<IEnumMediaTypes *>(this);
+            AddRef();
+            return S_OK;
+        }
+        *out = NULL;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&ref); }
+    ULONG STDMETHODCALLTYPE Release() override
+    {
+        ULONG r = InterlockedDecrement(&ref);
+        if (!r) delete this;
+        return r;
+    }
+    HRESULT STDMETHODCALLTYPE Next(ULONG count, AM_MEDIA_TYPE **types, ULONG *fetched) override
+    {
+        ULONG n = 0;
+        if (!types) return E_POINTER;
+        if (count > 1 && !fetched) return E_INVALIDARG;
+        while (n < count && has && pos < 1)
+        {
+            AM_MEDIA_TYPE *t = (AM_MEDIA_TYPE *)CoTaskMemAlloc(sizeof(*t));
+            if (!t) break;
+            if (FAILED(copy_type(t, &mt)))
+            {
+                CoTaskMemFree(t);
+                break;
+            }
+            types[n++] = t;
+            pos++;
+        }
+        if (fetched) *fetched = n;
+        return n == count ? S_OK : S_FALSE;
+    }
+    HRESULT STDMETHODCALLTYPE Skip(ULONG count) override
+    {
+        ULONG total = has ? 1 : 0;
+        if (count > total - pos)
+        {
+            pos = total;
+            return S_FALSE;
+        }
+        pos += count;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Reset() override { pos = 0; return S_OK; }
+    HRESULT STDMETHODCALLTYPE Clone(IEnumMediaTypes **out) override
+    {
+        if (!out) return E_POINTER;
+        *out = new (std::nothrow) OneTypeEnum(has ? &mt : NULL, pos);
+        return *out ? S_OK : E_OUTOFMEMORY;
+    }
+
+private:
+    LONG ref;
+    bool has;
+    ULONG pos;
+    AM_MEDIA_TYPE mt;
+};
+
+/* ---- Pins ---- */
+
+void GraphPin::Init(GraphFilter *owner, PIN_DIRECTION dir, const WCHAR *pin_name, const AM_MEDIA_TYPE *type, int i)
+{
+    filter = owner;
+    direction = dir;
+    lstrcpynW(name, pin_name, ARRAYSIZE(name));
+    memset(&preferred, 0, sizeof(preferred));
+    if (type) copy_type(&preferred, type);
+    index = i;
+    peer = NULL;
+    memset(&mt, 0, sizeof(mt));
+}
+
+void GraphPin::Teardown()
+{
+    if (peer) peer->Release();
+    peer = NULL;
+    free_type(&mt);
+    free_type(&preferred);
+}
+
+bool GraphPin::Connected()
+{
+    EnterCriticalSection(&filter->cs);
+    bool c = peer != NULL;
+    LeaveCriticalSection(&filter->cs);
+    return c;
+}
+
+HRESULT STDMETHODCALLTYPE GraphPin::QueryInterface(REFIID riid, void **out)
+{
+    if (!out) return E_POINTER;
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IPin))
+        *out = static_cast<IPin *>(this);
+    else if (IsEqualIID(riid, IID_IPlatformPin))
+        *out = static_cast<IPlatformPin *>(this);
+    else
+    {
+        *out = NULL;
+        return E_NOINTERFACE;
+    }
+    AddRef();
+    return S_OK;
+}
+
+ULONG STDMETHODCALLTYPE GraphPin::AddRef() { return filter->AddRef(); }
+ULONG STDMETHODCALLTYPE GraphPin::Release() { return filter->Release(); }
+IBaseFilter *STDMETHODCALLTYPE GraphPin::GetOwner(void) { return static_cast<IBaseFilter *>(filter); }
+
+bool GraphPin::Accepts(const AM_MEDIA_TYPE *type) const
+{
+    if (IsEqualGUID(preferred.majortype, GUID_NULL) || IsEqualGUID(type->majortype, GUID_NULL)) return true;
+    return IsEqualGUID(type->majortype, preferred.majortype);
+}
+
+HRESULT STDMETHODCALLTYPE GraphPin::Connect(IPin *receiver, const AM_MEDIA_TYPE *type)
+{
+    PIN_DIRECTION peer_dir;
+    AM_MEDIA_TYPE offer;
+    HRESULT hr;
+
+    if (!receiver) return E_POINTER;
+    if (direction != PINDIR_OUTPUT) return E_UNEXPECTED;
+    if (!filter->Stopped()) return VFW_E_NOT_STOPPED;
+    if (FAILED(receiver->QueryDirection(&peer_dir)) || peer_dir != PINDIR_INPUT) return VFW_E_INVALID_DIRECTION;
+    if (type && !Accepts(type)) return VFW_E_TYPE_NOT_ACCEPTED;
+    if (Connected()) return VFW_E_ALREADY_CONNECTED;
+
+    offer = preferred;
+    if (FAILED(hr = receiver->ReceiveConnection(this, &offer)))
+        return hr == E_FAIL ? VFW_E_NO_ACCEPTABLE_TYPES : hr;
+    EnterCriticalSection(&filter->cs);
+    hr = copy_type(&mt, &offer);
+    if (SUCCEEDED(hr))
+    {
+        peer = receiver;
+        peer->AddRef();
+    }
+    LeaveCriticalSection(&filter->cs);
+    if (FAILED(hr))
+        receiver->Disconnect();
+    else
+        filter->PinConnected(this);
+    return hr;
+}
+
+HRESULT STDMETHODCALLTYPE GraphPin::ReceiveConnection(IPin *connector, const AM_MEDIA_TYPE *type)
+{
+    PIN_DIRECTION peer_dir;
+    HRESULT hr;
+
+    if (!connector || !type) return E_POINTER;
+    if (direction != PINDIR_INPUT) return E_UNEXPECTED;
+    if (!filter->Stopped()) return VFW_E_NOT_STOPPED;
+    if (FAILED(connector->QueryDirection(&peer_dir)) || peer_dir != PINDIR_OUTPUT) return VFW_E_INVALID_DIRECTION;
+    if (!Accepts(type)) return VFW_E_TYPE_NOT_ACCEPTED;
+
+    EnterCriticalSection(&filter->cs);
+    if (peer)
+        hr = VFW_E_ALREADY_CONNECTED;
+    else if (SUCCEEDED(hr = copy_type(&mt, type)))
+    {
+        peer = connector;
+        peer->AddRef();
+    }
+    LeaveCriticalSection(&filter->cs);
+    if (SUCCEEDED(hr)) filter->PinConnected(this);
+    return hr;
+}
+
+HRESULT STDMETHODCALLTYPE GraphPin::Disconnect()
+{
+    IPin *old;
+    if (!filter->Stopped()) return VFW_E_NOT_STOPPED;
+    EnterCriticalSection(&filter->cs);
+    old = peer;
+    peer = NULL;
+    free_type(&mt);
+    LeaveCriticalSection(&filter->cs);
+    if (!old) return S_FALSE;
+    old->Release();
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE GraphPin::ConnectedTo(IPin **out)
+{
+    if (!out) return E_POINTER;
+    EnterCriticalSection(&filter->cs);
+    if ((*out = peer)) peer->AddRef();
+    LeaveCriticalSection(&filter->cs);
+    return *out ? S_OK : VFW_E_NOT_CONNECTED;
+}
+
+HRESULT STDMETHODCALLTYPE GraphPin::ConnectionMediaType(AM_MEDIA_TYPE *out)
+{
+    HRESULT hr;
+    if (!out) return E_POINTER;
+    EnterCriticalSection(&filter->cs);
+    if (peer)
+        hr = copy_type(out, &mt);
+    else
+    {
+        memset(out, 0, sizeof(*out));
+        hr = VFW_E_NOT_CONNECTED;
+    }
+    LeaveCriticalSection(&filter->cs);
+    return hr;
+}
+
+HRESULT STDMETHODCALLTYPE GraphPin::QueryPinInfo(PIN_INFO *info)
+{
+    if (!info) return E_POINTER;
+    info->pFilter = static_cast<IBaseFilter *>(filter);
+    info->pFilter->AddRef();
+    info->dir = direction;
+    lstrcpynW(info->achName, name, ARRAYSIZE(info->achName));
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE GraphPin::QueryDirection(PIN_DIRECTION *dir)
+{
+    if (!dir) return E_POINTER;
+    *dir = direction;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE GraphPin::QueryId(LPWSTR *id)
+{
+    if (!id) return E_POINTER;
+    size_t size = (lstrlenW(name) + 1) * sizeof(WCHAR);
+    if (!(*id = (LPWSTR)CoTaskMemAlloc(size))) return E_OUTOFMEMORY;
+    memcpy(*id, name, size);
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE GraphPin::QueryAccept(const AM_MEDIA_TYPE *type)
+{
+    if (!type) return E_POINTER;
+    return Accepts(type) ? S_OK : S_FALSE;
+}
+
+HRESULT STDMETHODCALLTYPE GraphPin::EnumMediaTypes(IEnumMediaTypes **out)
+{
+    if (!out) return E_POINTER;
+    *out = new (std::nothrow) OneTypeEnum(&preferred, 0);
+    return *out ? S_OK : E_OUTOFMEMORY;
+}
+
+HRESULT STDMETHODCALLTYPE GraphPin::QueryInternalConnections(IPin **pins, ULONG *count) { return E_NOTIMPL; }
+HRESULT STDMETHODCALLTYPE GraphPin::EndOfStream() { return direction == PINDIR_INPUT ? S_OK : E_UNEXPECTED; }
+HRESULT STDMETHODCALLTYPE GraphPin::BeginFlush() { return direction == PINDIR_INPUT ? S_OK : E_UNEXPECTED; }
+HRESULT STDMETHODCALLTYPE GraphPin::EndFlush() { return direction == PINDIR_INPUT ? S_OK : E_UNEXPECTED; }
+HRESULT STDMETHODCALLTYPE GraphPin::NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate)
+{
+    return direction == PINDIR_INPUT ? S_OK : E_UNEXPECTED;
+}
+
+/* ---- IEnumPins ---- */
+
+class GraphPinEnum final : public IEnumPins
+{
+public:
+    GraphPinEnum(GraphFilter *f, ULONG p) : ref(1), filter(f), pos(p)
+    {
+        filter->AddRef();
+        PlatformObjectCreated();
+    }
+    ~GraphPinEnum()
+    {
+        filter->Release();
+        PlatformObjectDestroyed();
+    }
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **out) override
+    {
+        if (!out) return E_POINTER;
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IEnumPins))
+        {
+            *out = static_cast<IEnumPins *>(this);
+            AddRef();
+            return S_OK;
+        }
+        *out = NULL;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&ref); }
+    ULONG STDMETHODCALLTYPE Release() override
+    {
+        ULONG r = InterlockedDecrement(&ref);
+        if (!r) delete this;
+        return r;
+    }
+    HRESULT STDMETHODCALLTYPE Next(ULONG count, IPin **out, ULONG *fetched) override
+    {
+        ULONG n = 0;
+        if (!out) return E_POINTER;
+        if (count > 1 && !fetched) return E_INVALIDARG;
+        while (n < count && pos < (ULONG)filter->PinCount())
+        {
+            out[n] = filter->Pin(pos++);
+            out[n++]->AddRef();
+        }
+        if (fetched) *fetched = n;
+        return n == count ? S_OK : S_FALSE;
+    }
+    HRESULT STDMETHODCALLTYPE Skip(ULONG count) override
+    {
+        ULONG total = filter->PinCount();
+        if (pos >= total || count > total - pos)
+        {
+            pos = total;
+            return S_FALSE;
+        }
+        pos += count;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Reset() override { pos = 0; return S_OK; }
+    HRESULT STDMETHODCALLTYPE Clone(IEnumPins **out) override
+    {
+        if (!out) return E_POINTER;
+        *out = new (std::nothrow) GraphPinEnum(filter, pos);
+        return *out ? S_OK : E_OUTOFMEMORY;
+    }
+
+private:
+    LONG ref;
+    GraphFilter *filter;
+    ULONG pos;
+};
+
+/* ---- The filter ---- */
+
+static AM_MEDIA_TYPE major_only(REFGUID major)
+{
+    AM_MEDIA_TYPE mt;
+    memset(&mt, 0, sizeof(mt));
+    mt.majortype = major;
+    return mt;
+}
+
+GraphFilter::GraphFilter(GraphFilterType t)
+    : ref(1), type(t), state(State_Stopped), clock(NULL), graph(NULL), pin_count(0), dos_path(NULL),
+      unix_path(NULL), mode(0), streams(NULL), stream_count(0), window(NULL)
+{
+    AM_MEDIA_TYPE any = major_only(GUID_NULL), video = major_only(MEDIATYPE_Video), audio = major_only(MEDIATYPE_Audio);
+    AM_MEDIA_TYPE stream = major_only(MEDIATYPE_Stream);
+
+    InitializeCriticalSection(&cs);
+    filter_name[0] = 0;
+    switch (type)
+    {
+    case GF_SOURCE:
+        break;   /* pins follow the file */
+    case GF_AVIMUX:
+        stream.subtype = MEDIASUBTYPE_Avi;
+        AddPin(PINDIR_OUTPUT, L"AVI Out", &stream, 0);
+        AddPin(PINDIR_INPUT, L"Input 01", &any, 0);
+        break;
+    case GF_FILEWRITER:
+        AddPin(PINDIR_INPUT, L"in", &any, 0);
+        break;
+    case GF_VIDEO_RENDERER:
+        AddPin(PINDIR_INPUT, L"Input", &video, 0);
+        window = VideoWindow::Create();
+        break;
+    case GF_AUDIO_RENDERER:
+        AddPin(PINDIR_INPUT, L"Audio Input pin (rendered)", &audio, 0);
+        break;
+    case GF_TEE:
+        AddPin(PINDIR_INPUT, L"Input", &video, 0);
+        AddPin(PINDIR_OUTPUT, L"Capture", &video, 0);
+        AddPin(PINDIR_OUTPUT, L"Preview", &video, 1);
+        break;
+    }
+    PlatformObjectCreated();
+}
+
+GraphFilter::~GraphFilter()
+{
+    for (int i = 0; i < pin_count; i++) pins[i].Teardown();
+    if (clock) clock->Release();
+    delete window;
+    HeapFree(GetProcessHeap(), 0, dos_path);
+    HeapFree(GetProcessHeap(), 0, unix_path);
+    delete[] streams;
+    DeleteCriticalSection(&cs);
+    PlatformObjectDestroyed();
+}
+
+void GraphFilter::AddPin(PIN_DIRECTION dir, const WCHAR *name, const AM_MEDIA_TYPE *t, int index)
+{
+    if (pin_count >= GF_MAX_PINS) return;
+    pins[pin_count++].Init(this, dir, name, t, index);
+}
+
+HRESULT GraphFilter::Create(GraphFilterType type, GraphFilter **out)
+{
+    if (!out) return E_POINTER;
+    *out = new (std::nothrow) GraphFilter(type);
+    if (!*out) return E_OUTOFMEMORY;
+    if (type == GF_VIDEO_RENDERER && !(*out)->window)
+    {
+        (*out)->Release();
+        *out = NULL;
+        return E_FAIL;
+    }
+    return S_OK;
+}
+
+static char *unix_name_of(const WCHAR *dos)
+{
+    return wine_get_unix_file_name(dos);
+}
+
+static WCHAR *copy_string(const WCHAR *s)
+{
+    WCHAR *c = (WCHAR *)HeapAlloc(GetProcessHeap(), 0, (lstrlenW(s) + 1) * sizeof(WCHAR));
+    if (c) lstrcpyW(c, s);
+    return c;
+}
+
+HRESULT GraphFilter::CreateSource(const WCHAR *path, GraphFilter **out)
+{
+    GraphFilter *f;
+    HRESULT hr;
+
+    if (!out) return E_POINTER;
+    *out = NULL;
+    if (!path) return E_POINTER;
+    if (!(f = new (std::nothrow) GraphFilter(GF_SOURCE))) return E_OUTOFMEMORY;
+    if (FAILED(hr = f->Load(path, NULL)))
+    {
+        f->Release();
+        return hr;
+    }
+    *out = f;
+    return S_OK;
+}
+
+/* IFileSourceFilter::Load: the streams of the file become output pins, video first as the file has it */
+HRESULT STDMETHODCALLTYPE GraphFilter::Load(LPCOLESTR name, const AM_MEDIA_TYPE *mt)
+{
+    struct discover_media media;
+    int status;
+
+    if (!name) return E_POINTER;
+    if (type != GF_SOURCE) return E_UNEXPECTED;
+    if (dos_path) return E_UNEXPECTED;   /* once per filter */
+    if (!*name) return E_INVALIDARG;
+    if (!(dos_path = copy_string(name))) return E_OUTOFMEMORY;
+    if (!(unix_path = unix_name_of(name))) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+
+    memset(&media, 0, sizeof(media));
+    status = discover_file(unix_path, DISCOVER_MS, &media);
+    switch (status)
+    {
+    case DISCOVER_OK: break;
+    case DISCOVER_NOT_FOUND: return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+    case DISCOVER_NOT_READABLE: return HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED);
+    case DISCOVER_NO_MEMORY: return E_OUTOFMEMORY;
+    default: return VFW_E_UNSUPPORTED_STREAM;
+    }
+    if (media.still || !(streams = new (std::nothrow) SourceStream[media.count]))
+    {
+        discover_media_free(&media);
+        return media.still ? VFW_E_UNSUPPORTED_STREAM : E_OUTOFMEMORY;
+    }
+    int videos = 0, audios = 0;
+    for (int i = 0; i < media.count && pin_count < GF_MAX_PINS; i++)
+    {
+        const struct discover_stream *s = &media.streams[i];
+        AM_MEDIA_TYPE t;
+        WCHAR pin_name[32];
+        VIDEOINFOHEADER vih;
+        WAVEFORMATEX wfx;
+
+        memset(&t, 0, sizeof(t));
+        streams[i].video = s->kind == DISCOVER_VIDEO;
+        streams[i].length = (LONGLONG)(s->length * 10000000.0 + 0.5);
+        streams[i].width = s->width;
+        streams[i].height = s->height;
+        if (streams[i].video)
+        {
+            memset(&vih, 0, sizeof(vih));
+            vih.bmiHeader.biSize = sizeof(vih.bmiHeader);
+            vih.bmiHeader.biWidth = s->width;
+            vih.bmiHeader.biHeight = s->height;
+            vih.bmiHeader.biPlanes = 1;
+            vih.bmiHeader.biBitCount = 32;
+            vih.bmiHeader.biSizeImage = s->width * s->height * 4;
+            if (s->fps_num > 0) vih.AvgTimePerFrame = (REFERENCE_TIME)(10000000.0 * s->fps_den / s->fps_num);
+            t.majortype = MEDIATYPE_Video;
+            t.subtype = MEDIASUBTYPE_RGB32;
+            t.bFixedSizeSamples = TRUE;
+            t.lSampleSize = vih.bmiHeader.biSizeImage;
+            t.formattype = FORMAT_VideoInfo;
+            t.cbFormat = sizeof(vih);
+            t.pbFormat = (BYTE *)&vih;
+            wsprintfW(pin_name, videos ? L"Video %d" : L"Video", videos + 1);
+            videos++;
+        }
+        else
+        {
+            memset(&wfx, 0, sizeof(wfx));
+            wfx.wFormatTag = WAVE_FORMAT_PCM;
+            wfx.nChannels = s->channels > 0 ? s->channels : 2;
+            wfx.nSamplesPerSec = s->sample_rate > 0 ? s->sample_rate : 44100;
+            wfx.wBitsPerSample = 16;
+            wfx.nBlockAlign = wfx.nChannels * 2;
+            wfx.nAvgBytesPerSec = wfx.nSamplesPerSec * wfx.nBlockAlign;
+            t.majortype = MEDIATYPE_Audio;
+            t.subtype = MEDIASUBTYPE_PCM;
+            t.bFixedSizeSamples = TRUE;
+            t.lSampleSize = wfx.nBlockAlign;
+            t.formattype = FORMAT_WaveFormatEx;
+            t.cbFormat = sizeof(wfx);
+            t.pbFormat = (BYTE *)&wfx;
+            wsprintfW(pin_name, audios ? L"Audio %d" : L"Audio", audios + 1);
+            audios++;
+        }
+        AddPin(PINDIR_OUTPUT, pin_name, &t, i);
+        stream_count++;
+    }
+    discover_media_free(&media);
+    return S_OK;
+}
+
+LONGLONG GraphFilter::Length() const
+{
+    LONGLONG length = 0;
+    for (int i = 0; i < stream_count; i++)
+        if (streams[i].length > length) length = streams[i].length;
+    return length;
+}
+
+void GraphFilter::PinConnected(GraphPin *pin)
+{
+    AM_MEDIA_TYPE any = major_only(GUID_NULL);
+    WCHAR name[32];
+    bool free_input = false;
+
+    if (type != GF_AVIMUX || pin->Direction() != PINDIR_INPUT) return;
+    EnterCriticalSection(&cs);
+    for (int i = 0; i < pin_count; i++)
+        if (pins[i].Direction() == PINDIR_INPUT && &pins[i] != pin && !pins[i].Connected()) free_input = true;
+    if (!free_input && pin_count < GF_MAX_PINS)
+    {
+        wsprintfW(name, L"Input %02d", pin_count);
+        AddPin(PINDIR_INPUT, name, &any, pin_count - 1);
+    }
+    LeaveCriticalSection(&cs);
+}
+
+HRESULT STDMETHODCALLTYPE GraphFilter::QueryInterface(REFIID riid, void **out)
+{
+    if (!out) return E_POINTER;
+    *out = NULL;
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IPersist)
+            || IsEqualIID(riid, IID_IMediaFilter) || IsEqualIID(riid, IID_IBaseFilter))
+        *out = static_cast<IBaseFilter *>(this);
+    else if (type == GF_FILEWRITER && (IsEqualIID(riid, IID_IFileSinkFilter) || IsEqualIID(riid, IID_IFileSinkFilter2)))
+        *out = static_cast<IFileSinkFilter2 *>(this);
+    else if (type == GF_SOURCE && IsEqualIID(riid, IID_IFileSourceFilter))
+        *out = static_cast<IFileSourceFilter *>(this);
+    else if (IsEqualIID(riid, IID_IGraphFilter))
+        *out = this;
+    else
+        return E_NOINTERFACE;
+    AddRef();
+    return S_OK;
+}
+
+ULONG STDMETHODCALLTYPE GraphFilter::Release()
+{
+    ULONG r = InterlockedDecrement(&ref);
+    if (!r) delete this;
+    return r;
+}
+
+HRESULT STDMETHODCALLTYPE GraphFilter::GetClassID(CLSID *clsid)
+{
+    if (!clsid) return E_POINTER;
+    switch (type)
+    {
+    case GF_AVIMUX: *clsid = CLSID_AviDest; break;
+    case GF_FILEWRITER: *clsid = CLSID_FileWriter; break;
+    case GF_VIDEO_RENDERER: *clsid = CLSID_VideoRenderer; break;
+    case GF_AUDIO_RENDERER: *clsid = CLSID_DSoundRender; break;
+    case GF_TEE: *clsid = CLSID_SmartTee; break;
+    default: *clsid = CLSID_AsyncReader; break;
+    }
+    return S_OK;
+}
+
+HRESULT GraphFilter::SetState(FILTER_STATE s)
+{
+    EnterCriticalSection(&cs);
+    state = s;
+    LeaveCriticalSection(&cs);
+    if (window) window->StateChanged(s != State_Stopped);
+    return S_OK;
+}
+
+bool GraphFilter::Stopped()
+{
+    EnterCriticalSection(&cs);
+    bool s = state == State_Stopped;
+    LeaveCriticalSection(&cs);
+    return s;
+}
+
+HRESULT STDMETHODCALLTYPE GraphFilter::GetState(DWORD timeout, FILTER_STATE *out)
+{
+    if (!out) return E_POINTER;
+    EnterCriticalSection(&cs);
+    *out = state;
+    LeaveCriticalSection(&cs);
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE GraphFilter::SetSyncSource(IReferenceClock *c)
+{
+    EnterCriticalSection(&cs);
+    if (c) c->AddRef();
+    if (clock) clock->Release();
+    clock = c;
+    LeaveCriticalSection(&cs);
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE GraphFilter::GetSyncSource(IReferenceClock **out)
+{
+    if (!out) return E_POINTER;
+    EnterCriticalSection(&cs);
+    if ((*out = clock)) clock->AddRef();
+    LeaveCriticalSection(&cs);
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE GraphFilter::EnumPins(IEnumPins **out)
+{
+    if (!out) return E_POINTER;
+    *out = new (std::nothrow) GraphPinEnum(this, 0);
+    return *out ? S_OK : E_OUTOFMEMORY;
+}
+
+HRESULT STDMETHODCALLTYPE GraphFilter::FindPin(LPCWSTR id, IPin **out)
+{
+    if (!id || !out) return E_POINTER;
+    for (int i = 0; i < pin_count; i++)
+        if (!lstrcmpW(id, pins[i].Name()))
+        {
+            *out = &pins[i];
+            AddRef();
+            return S_OK;
+        }
+    *out = NULL;
+    return VFW_E_NOT_FOUND;
+}
+
+HRESULT STDMETHODCALLTYPE GraphFilter::QueryFilterInfo(FILTER_INFO *info)
+{
+    if (!info) return E_POINTER;
+    EnterCriticalSection(&cs);
+    lstrcpynW(info->achName, filter_name, ARRAYSIZE(info->achName));
+    if ((info->pGraph = graph)) graph->AddRef();
+    LeaveCriticalSection(&cs);
+    return S_OK;
+}
+
+/* the graph holds the filter, not the other way round */
+HRESULT STDMETHODCALLTYPE GraphFilter::JoinFilterGraph(IFilterGraph *g, LPCWSTR name)
+{
+    EnterCriticalSection(&cs);
+    graph = g;
+    if (name) lstrcpynW(filter_name, name, ARRAYSIZE(filter_name));
+    else filter_name[0] = 0;
+    LeaveCriticalSection(&cs);
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE GraphFilter::QueryVendorInfo(LPWSTR *info)
+{
+    if (!info) return E_POINTER;
+    *info = NULL;
+    return E_NOTIMPL;
+}
+
+/* IFileSinkFilter2: the name is kept as given; the file is made when the graph runs */
+HRESULT STDMETHODCALLTYPE GraphFilter::SetFileName(LPCOLESTR name, const AM_MEDIA_TYPE *mt)
+{
+    WCHAR *dos;
+    char *unix_name;
+
+    if (!name) return E_POINTER;
+    if (type != GF_FILEWRITER) return E_UNEXPECTED;
+    if (!*name || lstrlenW(name) >= 32768) return E_INVALIDARG;
+    if (!Stopped()) return VFW_E_WRONG_STATE;
+    if (!(unix_name = unix_name_of(name))) return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+    if (!(dos = copy_string(name)))
+    {
+        HeapFree(GetProcessHeap(), 0, unix_name);
+        return E_OUTOFMEMORY;
+    }
+    EnterCriticalSection(&cs);
+    HeapFree(GetProcessHeap(), 0, dos_path);
+    HeapFree(GetProcessHeap(), 0, unix_path);
+    dos_path = dos;
+    unix_path = unix_name;
+    LeaveCriticalSection(&cs);
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE GraphFilter::GetCurFile(LPOLESTR *name, AM_MEDIA_TYPE *mt)
+{
+    HRESULT hr = S_OK;
+    if (!name) return E_POINTER;
+    *name = NULL;
+    if (mt) memset(mt, 0, sizeof(*mt));
+    EnterCriticalSection(&cs);
+    if (dos_path)
+    {
+        size_t size = (lstrlenW(dos_path) + 1) * sizeof(WCHAR);
+        if ((*name = (LPOLESTR)CoTaskMemAlloc(size))) memcpy(*name, dos_path, size);
+        else hr = E_OUTOFMEMORY;
+        if (mt && type == GF_SOURCE) mt->majortype = MEDIATYPE_Stream;
+    }
+    LeaveCriticalSection(&cs);
+    return hr;
+}
+
+HRESULT STDMETHODCALLTYPE GraphFilter::SetMode(DWORD flags)
+{
+    if (flags & ~AM_FILE_OVERWRITE) return E_INVALIDARG;
+    EnterCriticalSection(&cs);
+    mode = flags;
+    LeaveCriticalSection(&cs);
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE GraphFilter::GetMode(DWORD *flags)
+{
+    if (!flags) return E_POINTER;
+    EnterCriticalSection(&cs);
+    *flags = mode;
+    LeaveCriticalSection(&cs);
+    return S_OK;
+}
+
+/* ---- Class table creators ---- */
+
+static HRESULT create_typed(GraphFilterType type, REFIID riid, void **out)
+{
+    GraphFilter *f;
+    HRESULT hr;
+    if (!out) return E_POINTER;
+    *out = NULL;
+    if (FAILED(hr = GraphFilter::Create(type, &f))) return hr;
+    hr = f->QueryInterface(riid, out);
+    f->Release();
+    return hr;
+}
+
+HRESULT CreateFileWriter(REFIID riid, void **out) { return create_typed(GF_FILEWRITER, riid, out); }
+HRESULT CreateAviMux(REFIID riid, void **out) { return create_typed(GF_AVIMUX, riid, out); }

@@ -1,0 +1,901 @@
+// Render engine (CLSID_RenderEngine) and the source filter it puts into the filter graph: one output pin
+// per group delivering the group's media type over the timeline's whole length. The filter's streams
+// come from the GES timeline the glue builds (IPlatformSourceElement); the graph runs them.
+#include "objects.h"
+#include "graph.h"
+#include "timeline.h"
+
+#include <new>
+#include <stdio.h>
+#include <string.h>
+
+namespace {
+
+void free_mt(AM_MEDIA_TYPE *mt)
+{
+    if (mt->cbFormat) CoTaskMemFree(mt->pbFormat);
+    if (mt->pUnk) mt->pUnk->Release();
+    memset(mt, 0, sizeof(*mt));
+}
+
+HRESULT copy_mt(AM_MEDIA_TYPE *dst, const AM_MEDIA_TYPE *src)
+{
+    *dst = *src;
+    dst->pbFormat = NULL;
+    dst->cbFormat = 0;
+    if (src->cbFormat && src->pbFormat)
+    {
+        if (!(dst->pbFormat = (BYTE *)CoTaskMemAlloc(src->cbFormat)))
+        {
+            dst->pUnk = NULL;
+            return E_OUTOFMEMORY;
+        }
+        memcpy(dst->pbFormat, src->pbFormat, src->cbFormat);
+        dst->cbFormat = src->cbFormat;
+    }
+    if (dst->pUnk) dst->pUnk->AddRef();
+    return S_OK;
+}
+
+class TimelineSource;
+
+/* ---- IEnumMediaTypes over one type ---- */
+
+class OneTypeEnum final : public IEnumMediaTypes
+{
+public:
+    OneTypeEnum(const AM_MEDIA_TYPE *type, ULONG p) : ref(1), pos(p)
+    {
+        if (FAILED(copy_mt(&mt, type))) memset(&mt, 0, sizeof(mt));
+        PlatformObjectCreated();
+    }
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **out) override
+    {
+        if (!out) return E_POINTER;
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IEnumMediaTypes))
+        {
+            *out = static_cast<IEnumMediaTypes *>(this);
+            AddRef();
+            return S_OK;
+        }
+        *out = NULL;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&ref); }
+    ULONG STDMETHODCALLTYPE Release() override
+    {
+        ULONG r = InterlockedDecrement(&ref);
+        if (!r) delete this;
+        return r;
+    }
+    HRESULT STDMETHODCALLTYPE Next(ULONG count, AM_MEDIA_TYPE **types, ULONG *fetched) override
+    {
+        ULONG n = 0;
+        if (!types) return E_POINTER;
+        if (count > 1 && !fetched) return E_INVALIDARG;
+        if (n < count && pos < 1)
+        {
+            AM_MEDIA_TYPE *t = (AM_MEDIA_TYPE *)CoTaskMemAlloc(sizeof(*t));
+            if (t && SUCCEEDED(copy_mt(t, &mt)))
+            {
+                types[n++] = t;
+                pos++;
+            }
+            else
+                CoTaskMemFree(t);
+        }
+        if (fetched) *fetched = n;
+        return n == count ? S_OK : S_FALSE;
+    }
+    HRESULT STDMETHODCALLTYPE Skip(ULONG count) override
+    {
+        if (count > 1 - pos)
+        {
+            pos = 1;
+            return S_FALSE;
+        }
+        pos += count;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Reset() override { pos = 0; return S_OK; }
+    HRESULT STDMETHODCALLTYPE Clone(IEnumMediaTypes **out) override
+    {
+        if (!out) return E_POINTER;
+        *out = new (std::nothrow) OneTypeEnum(&mt, pos);
+        return *out ? S_OK : E_OUTOFMEMORY;
+    }
+
+private:
+    ~OneTypeEnum()
+    {
+        free_mt(&mt);
+        PlatformObjectDestroyed();
+    }
+    LONG ref;
+    ULONG pos;
+    AM_MEDIA_TYPE mt;
+};
+
+/* ---- Output pin of one group: part of the filter object, counted with it ---- */
+
+class TimelinePin final : public IPin, public IPlatformPin
+{
+public:
+    void Init(TimelineSource *f, int i, const AM_MEDIA_TYPE *type);
+    void Teardown()
+    {
+        if (peer) peer->Release();
+        peer = NULL;
+        free_mt(&mt);
+        free_mt(&connected_mt);
+    }
+    bool IsConnected() const { return peer != NULL; }
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **out) override
+    {
+        if (!out) return E_POINTER;
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IPin))
+            *out = static_cast<IPin *>(this);
+        else if (IsEqualIID(riid, IID_IPlatformPin))
+            *out = static_cast<IPlatformPin *>(this);
+        else
+        {
+            *out = NULL;
+            return E_NOINTERFACE;
+        }
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override;
+    ULONG STDMETHODCALLTYPE Release() override;
+
+    HRESULT STDMETHODCALLTYPE Connect(IPin *receiver, const AM_MEDIA_TYPE *type) override;
+    HRESULT STDMETHODCALLTYPE ReceiveConnection(IPin *connector, const AM_MEDIA_TYPE *type) override
+    {
+        return E_UNEXPECTED;   // an output pin
+    }
+    HRESULT STDMETHODCALLTYPE Disconnect() override;
+    HRESULT STDMETHODCALLTYPE ConnectedTo(IPin **out) override
+    {
+        if (!out) return E_POINTER;
+        if ((*out = peer)) peer->AddRef();
+        return peer ? S_OK : VFW_E_NOT_CONNECTED;
+    }
+    HRESULT STDMETHODCALLTYPE ConnectionMediaType(AM_MEDIA_TYPE *out) override
+    {
+        if (!out) return E_POINTER;
+        if (!peer)
+        {
+            memset(out, 0, sizeof(*out));
+            return VFW_E_NOT_CONNECTED;
+        }
+        return copy_mt(out, &connected_mt);
+    }
+    HRESULT STDMETHODCALLTYPE QueryPinInfo(PIN_INFO *info) override;
+    HRESULT STDMETHODCALLTYPE QueryDirection(PIN_DIRECTION *dir) override
+    {
+        if (!dir) return E_POINTER;
+        *dir = PINDIR_OUTPUT;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE QueryId(LPWSTR *id) override
+    {
+        if (!id) return E_POINTER;
+        size_t size = (lstrlenW(name) + 1) * sizeof(WCHAR);
+        if (!(*id = (LPWSTR)CoTaskMemAlloc(size))) return E_OUTOFMEMORY;
+        memcpy(*id, name, size);
+        return S_OK;
+    }
+    // the group's type only; GUID_NULL parts of the question match anything
+    HRESULT STDMETHODCALLTYPE QueryAccept(const AM_MEDIA_TYPE *type) override
+    {
+        if (!type) return E_POINTER;
+        return Accepts(type) ? S_OK : S_FALSE;
+    }
+    HRESULT STDMETHODCALLTYPE EnumMediaTypes(IEnumMediaTypes **out) override
+    {
+        if (!out) return E_POINTER;
+        *out = new (std::nothrow) OneTypeEnum(&mt, 0);
+        return *out ? S_OK : E_OUTOFMEMORY;
+    }
+    HRESULT STDMETHODCALLTYPE QueryInternalConnections(IPin **pins, ULONG *count) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE EndOfStream() override { return E_UNEXPECTED; }
+    HRESULT STDMETHODCALLTYPE BeginFlush() override { return E_UNEXPECTED; }
+    HRESULT STDMETHODCALLTYPE EndFlush() override { return E_UNEXPECTED; }
+    HRESULT STDMETHODCALLTYPE NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) override
+    {
+        return E_UNEXPECTED;
+    }
+
+    // IPlatformPin
+    IBaseFilter *STDMETHODCALLTYPE GetOwner(void) override;
+    int STDMETHODCALLTYPE GetStreamIndex(void) override { return index; }
+
+private:
+    bool Accepts(const AM_MEDIA_TYPE *type) const
+    {
+        if (!IsEqualGUID(type->majortype, GUID_NULL) && !IsEqualGUID(type->majortype, mt.majortype)) return false;
+        if (!IsEqualGUID(type->subtype, GUID_NULL) && !IsEqualGUID(type->subtype, mt.subtype)) return false;
+        if (!IsEqualGUID(type->formattype, GUID_NULL) && !IsEqualGUID(type->formattype, mt.formattype)) return false;
+        return true;
+    }
+
+    TimelineSource *filter;
+    int index;
+    WCHAR name[32];
+    AM_MEDIA_TYPE mt;             // the group's
+    AM_MEDIA_TYPE connected_mt;
+    IPin *peer;
+};
+
+/* ---- The source filter ---- */
+
+class TimelineSource final : public IBaseFilter, public IPlatformSourceElement
+{
+public:
+    // takes the copy
+    explicit TimelineSource(TimelineCopy *c);
+
+    CRITICAL_SECTION cs;
+    FILTER_STATE state;
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **out) override
+    {
+        if (!out) return E_POINTER;
+        *out = NULL;
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IPersist) || IsEqualIID(riid, IID_IMediaFilter)
+                || IsEqualIID(riid, IID_IBaseFilter))
+            *out = static_cast<IBaseFilter *>(this);
+        else if (IsEqualIID(riid, IID_IPlatformSourceElement))
+            *out = static_cast<IPlatformSourceElement *>(this);
+        else
+            return E_NOINTERFACE;
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&ref); }
+    ULONG STDMETHODCALLTYPE Release() override
+    {
+        ULONG r = InterlockedDecrement(&ref);
+        if (!r) delete this;
+        return r;
+    }
+
+    // IPersist
+    HRESULT STDMETHODCALLTYPE GetClassID(CLSID *clsid) override
+    {
+        if (!clsid) return E_POINTER;
+        *clsid = CLSID_RenderEngine;
+        return S_OK;
+    }
+
+    // IMediaFilter: the graph's pipeline does the running
+    HRESULT STDMETHODCALLTYPE Stop() override { return SetState(State_Stopped); }
+    HRESULT STDMETHODCALLTYPE Pause() override { return SetState(State_Paused); }
+    HRESULT STDMETHODCALLTYPE Run(REFERENCE_TIME start) override { return SetState(State_Running); }
+    HRESULT STDMETHODCALLTYPE GetState(DWORD timeout, FILTER_STATE *out) override
+    {
+        if (!out) return E_POINTER;
+        EnterCriticalSection(&cs);
+        *out = state;
+        LeaveCriticalSection(&cs);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE SetSyncSource(IReferenceClock *clock) override
+    {
+        EnterCriticalSection(&cs);
+        if (clock) clock->AddRef();
+        if (sync) sync->Release();
+        sync = clock;
+        LeaveCriticalSection(&cs);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetSyncSource(IReferenceClock **out) override
+    {
+        if (!out) return E_POINTER;
+        EnterCriticalSection(&cs);
+        if ((*out = sync)) sync->AddRef();
+        LeaveCriticalSection(&cs);
+        return S_OK;
+    }
+
+    // IBaseFilter
+    HRESULT STDMETHODCALLTYPE EnumPins(IEnumPins **out) override;
+    HRESULT STDMETHODCALLTYPE FindPin(LPCWSTR id, IPin **out) override
+    {
+        if (!id || !out) return E_POINTER;
+        *out = NULL;
+        for (int i = 0; i < count; i++)
+        {
+            WCHAR pin_id[32];
+            swprintf_name(pin_id, i);
+            if (!lstrcmpW(id, pin_id))
+            {
+                *out = &pins[i];
+                AddRef();
+                return S_OK;
+            }
+        }
+        return VFW_E_NOT_FOUND;
+    }
+    HRESULT STDMETHODCALLTYPE QueryFilterInfo(FILTER_INFO *info) override
+    {
+        if (!info) return E_POINTER;
+        EnterCriticalSection(&cs);
+        lstrcpynW(info->achName, filter_name, ARRAYSIZE(info->achName));
+        if ((info->pGraph = graph)) graph->AddRef();
+        LeaveCriticalSection(&cs);
+        return S_OK;
+    }
+    // the graph holds the filter, not the other way round
+    HRESULT STDMETHODCALLTYPE JoinFilterGraph(IFilterGraph *g, LPCWSTR name) override
+    {
+        EnterCriticalSection(&cs);
+        graph = g;
+        lstrcpynW(filter_name, name ? name : L"", ARRAYSIZE(filter_name));
+        LeaveCriticalSection(&cs);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE QueryVendorInfo(LPWSTR *info) override
+    {
+        if (!info) return E_POINTER;
+        *info = NULL;
+        return E_NOTIMPL;
+    }
+
+    // IPlatformSourceElement
+    int STDMETHODCALLTYPE GetStreamCount(void) override { return count; }
+    HRESULT STDMETHODCALLTYPE GetStreamType(int i, GUID *major) override
+    {
+        if (!major) return E_POINTER;
+        if (i < 0 || i >= count) return E_INVALIDARG;
+        *major = copy->groups[i].mt.majortype;
+        return S_OK;
+    }
+    // a fresh timeline each time: the graph may build its pipeline more than once
+    void *STDMETHODCALLTYPE CreateElement(void) override
+    {
+        gg_timeline *tl = NULL;
+        char message[512];
+        void *element = NULL;
+        if (gg_timeline_build(copy->flat.data(), (int)copy->flat.size(), copy->length * 100, &tl, message,
+                              sizeof(message)) == GG_OK)
+        {
+            element = gg_timeline_take_element(tl);
+            gg_timeline_free(tl);
+        }
+        return element;
+    }
+    HRESULT STDMETHODCALLTYPE GetPadName(int i, char *out, int size) override
+    {
+        if (!out) return E_POINTER;
+        if (i < 0 || i >= count || size <= 0) return E_INVALIDARG;
+        int n = snprintf(out, size, "group%d", i);
+        return n < size ? S_OK : E_OUTOFMEMORY;
+    }
+
+    int count;
+    TimelinePin *pins;
+    TimelineCopy *copy;
+
+    static void swprintf_name(WCHAR *buffer, int i)
+    {
+        char narrow[32];
+        snprintf(narrow, sizeof(narrow), "Group %d", i);
+        MultiByteToWideChar(CP_ACP, 0, narrow, -1, buffer, 32);
+    }
+
+    bool Stopped()
+    {
+        EnterCriticalSection(&cs);
+        bool s = state == State_Stopped;
+        LeaveCriticalSection(&cs);
+        return s;
+    }
+
+private:
+    ~TimelineSource()
+    {
+        for (int i = 0; i < count; i++) pins[i].Teardown();
+        delete[] pins;
+        delete copy;
+        if (sync) sync->Release();
+        DeleteCriticalSection(&cs);
+        PlatformObjectDestroyed();
+    }
+    HRESULT SetState(FILTER_STATE s)
+    {
+        EnterCriticalSection(&cs);
+        state = s;
+        LeaveCriticalSection(&cs);
+        return S_OK;
+    }
+
+    LONG ref;
+    IReferenceClock *sync;
+    IFilterGraph *graph;
+    WCHAR filter_name[MAX_FILTER_NAME];
+};
+
+TimelineSource::TimelineSource(TimelineCopy *c)
+    : state(State_Stopped), count(0), pins(NULL), copy(c), ref(1), sync(NULL), graph(NULL)
+{
+    InitializeCriticalSection(&cs);
+    filter_name[0] = 0;
+    pins = new (std::nothrow) TimelinePin[copy->groups.size()];
+    if (pins)
+    {
+        count = (int)copy->groups.size();
+        for (int i = 0; i < count; i++) pins[i].Init(this, i, &copy->groups[i].mt);
+    }
+    PlatformObjectCreated();
+}
+
+void TimelinePin::Init(TimelineSource *f, int i, const AM_MEDIA_TYPE *type)
+{
+    filter = f;
+    index = i;
+    peer = NULL;
+    memset(&connected_mt, 0, sizeof(connected_mt));
+    if (FAILED(copy_mt(&mt, type))) memset(&mt, 0, sizeof(mt));
+    TimelineSource::swprintf_name(name, i);
+}
+
+ULONG STDMETHODCALLTYPE TimelinePin::AddRef() { return filter->AddRef(); }
+ULONG STDMETHODCALLTYPE TimelinePin::Release() { return filter->Release(); }
+IBaseFilter *STDMETHODCALLTYPE TimelinePin::GetOwner(void) { return static_cast<IBaseFilter *>(filter); }
+
+HRESULT STDMETHODCALLTYPE TimelinePin::QueryPinInfo(PIN_INFO *info)
+{
+    if (!info) return E_POINTER;
+    info->pFilter = static_cast<IBaseFilter *>(filter);
+    info->pFilter->AddRef();
+    info->dir = PINDIR_OUTPUT;
+    lstrcpynW(info->achName, name, ARRAYSIZE(info->achName));
+    return S_OK;
+}
+
+// Offers the group's type, whatever the caller asks: the group delivers that and nothing else.
+HRESULT STDMETHODCALLTYPE TimelinePin::Connect(IPin *receiver, const AM_MEDIA_TYPE *type)
+{
+    PIN_DIRECTION dir;
+    HRESULT hr;
+
+    if (!receiver) return E_POINTER;
+    if (!filter->Stopped()) return VFW_E_NOT_STOPPED;
+    if (type && !Accepts(type)) return VFW_E_TYPE_NOT_ACCEPTED;
+    if (FAILED(receiver->QueryDirection(&dir)) || dir != PINDIR_INPUT) return VFW_E_INVALID_DIRECTION;
+    EnterCriticalSection(&filter->cs);
+    bool busy = peer != NULL;
+    LeaveCriticalSection(&filter->cs);
+    if (busy) return VFW_E_ALREADY_CONNECTED;
+    if (FAILED(hr = receiver->ReceiveConnection(this, &mt))) return hr == E_FAIL ? VFW_E_NO_ACCEPTABLE_TYPES : hr;
+    EnterCriticalSection(&filter->cs);
+    if (SUCCEEDED(hr = copy_mt(&connected_mt, &mt)))
+    {
+        peer = receiver;
+        peer->AddRef();
+    }
+    LeaveCriticalSection(&filter->cs);
+    if (FAILED(hr)) receiver->Disconnect();
+    return hr;
+}
+
+HRESULT STDMETHODCALLTYPE TimelinePin::Disconnect()
+{
+    IPin *old;
+    if (!filter->Stopped()) return VFW_E_NOT_STOPPED;
+    EnterCriticalSection(&filter->cs);
+    old = peer;
+    peer = NULL;
+    free_mt(&connected_mt);
+    LeaveCriticalSection(&filter->cs);
+    if (!old) return S_FALSE;
+    old->Release();
+    return S_OK;
+}
+
+class PinEnum final : public IEnumPins
+{
+public:
+    PinEnum(TimelineSource *f, ULONG p) : ref(1), filter(f), pos(p)
+    {
+        filter->AddRef();
+        PlatformObjectCreated();
+    }
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **out) override
+    {
+        if (!out) return E_POINTER;
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IEnumPins))
+        {
+            *out = static_cast<IEnumPins *>(this);
+            AddRef();
+            return S_OK;
+        }
+        *out = NULL;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&ref); }
+    ULONG STDMETHODCALLTYPE Release() override
+    {
+        ULONG r = InterlockedDecrement(&ref);
+        if (!r) delete this;
+        return r;
+    }
+    HRESULT STDMETHODCALLTYPE Next(ULONG n, IPin **out, ULONG *fetched) override
+    {
+        ULONG got = 0;
+        if (!out) return E_POINTER;
+        if (n > 1 && !fetched) return E_INVALIDARG;
+        while (got < n && pos < (ULONG)filter->count)
+        {
+            out[got] = &filter->pins[pos++];
+            out[got++]->AddRef();
+        }
+        if (fetched) *fetched = got;
+        return got == n ? S_OK : S_FALSE;
+    }
+    HRESULT STDMETHODCALLTYPE Skip(ULONG n) override
+    {
+        ULONG total = filter->count;
+        if (pos >= total || n > total - pos)
+        {
+            pos = total;
+            return S_FALSE;
+        }
+        pos += n;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Reset() override { pos = 0; return S_OK; }
+    HRESULT STDMETHODCALLTYPE Clone(IEnumPins **out) override
+    {
+        if (!out) return E_POINTER;
+        *out = new (std::nothrow) PinEnum(filter, pos);
+        return *out ? S_OK : E_OUTOFMEMORY;
+    }
+
+private:
+    ~PinEnum()
+    {
+        filter->Release();
+        PlatformObjectDestroyed();
+    }
+    LONG ref;
+    TimelineSource *filter;
+    ULONG pos;
+};
+
+HRESULT STDMETHODCALLTYPE TimelineSource::EnumPins(IEnumPins **out)
+{
+    if (!out) return E_POINTER;
+    *out = new (std::nothrow) PinEnum(this, 0);
+    return *out ? S_OK : E_OUTOFMEMORY;
+}
+
+/* ---- The render engine ---- */
+
+class RenderEngine final : public IRenderEngine, public IPlatformRenderFile
+{
+public:
+    RenderEngine() : ref(1), timeline(NULL), graph(NULL), source(NULL)
+    {
+        InitializeCriticalSection(&cs);
+        PlatformObjectCreated();
+    }
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **out) override
+    {
+        if (!out) return E_POINTER;
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IRenderEngine))
+            *out = static_cast<IRenderEngine *>(this);
+        else if (IsEqualIID(riid, IID_IPlatformRenderFile))
+            *out = static_cast<IPlatformRenderFile *>(this);
+        else
+        {
+            *out = NULL;
+            return E_NOINTERFACE;
+        }
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&ref); }
+    ULONG STDMETHODCALLTYPE Release() override
+    {
+        ULONG r = InterlockedDecrement(&ref);
+        if (!r) delete this;
+        return r;
+    }
+
+    // IRenderEngine
+    HRESULT STDMETHODCALLTYPE SetTimelineObject(IAMTimeline *tl) override
+    {
+        IPlatformTimeline *mine;
+        if (!tl) return E_POINTER;
+        if (FAILED(tl->QueryInterface(IID_IPlatformTimeline, (void **)&mine))) return E_INVALIDARG;
+        EnterCriticalSection(&cs);
+        if (timeline) timeline->Release();
+        timeline = mine;
+        LeaveCriticalSection(&cs);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetTimelineObject(IAMTimeline **out) override
+    {
+        if (!out) return E_POINTER;
+        *out = NULL;
+        EnterCriticalSection(&cs);
+        HRESULT hr = timeline ? timeline->QueryInterface(IID_IAMTimeline, (void **)out) : E_NO_TIMELINE;
+        LeaveCriticalSection(&cs);
+        return hr;
+    }
+    HRESULT STDMETHODCALLTYPE GetFilterGraph(IGraphBuilder **out) override
+    {
+        if (!out) return E_POINTER;
+        EnterCriticalSection(&cs);
+        if ((*out = graph)) graph->AddRef();
+        LeaveCriticalSection(&cs);
+        return *out ? S_OK : E_UNEXPECTED;
+    }
+    // only before the front end is built
+    HRESULT STDMETHODCALLTYPE SetFilterGraph(IGraphBuilder *g) override
+    {
+        EnterCriticalSection(&cs);
+        HRESULT hr = S_OK;
+        if (graph) hr = E_UNEXPECTED;
+        else if ((graph = g)) graph->AddRef();
+        LeaveCriticalSection(&cs);
+        return hr;
+    }
+    HRESULT STDMETHODCALLTYPE SetInterestRange(REFERENCE_TIME start, REFERENCE_TIME stop) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetInterestRange2(double start, double stop) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetRenderRange(REFERENCE_TIME start, REFERENCE_TIME stop) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetRenderRange2(double start, double stop) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetGroupOutputPin(LONG group, IPin **out) override
+    {
+        if (!out) return E_POINTER;
+        *out = NULL;
+        EnterCriticalSection(&cs);
+        HRESULT hr;
+        if (!source) hr = E_UNEXPECTED;
+        else if (group < 0 || group >= source->count) hr = E_INVALIDARG;
+        else
+        {
+            *out = &source->pins[group];
+            (*out)->AddRef();
+            hr = S_OK;
+        }
+        LeaveCriticalSection(&cs);
+        return hr;
+    }
+    HRESULT STDMETHODCALLTYPE ScrapIt(void) override;
+    HRESULT STDMETHODCALLTYPE RenderOutputPins(void) override;
+    HRESULT STDMETHODCALLTYPE GetVendorString(BSTR *vendor) override
+    {
+        if (!vendor) return E_POINTER;
+        *vendor = SysAllocString(L"Media Platform");
+        return *vendor ? S_OK : E_OUTOFMEMORY;
+    }
+    HRESULT STDMETHODCALLTYPE ConnectFrontEnd(void) override;
+    HRESULT STDMETHODCALLTYPE SetSourceConnectCallback(IGrfCache *callback) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetDynamicReconnectLevel(LONG level) override
+    {
+        return level == CONNECTF_DYNAMIC_NONE ? S_OK : E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE DoSmartRecompression(void) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE UseInSmartRecompressionGraph(void) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetSourceNameValidation(BSTR filter, IMediaLocator *override, LONG flags) override
+    {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE Commit(void) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE Decommit(void) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE GetCaps(LONG index, LONG *value) override { return E_NOTIMPL; }
+
+    // IPlatformRenderFile
+    HRESULT STDMETHODCALLTYPE RenderToFile(const char *video_encoder, const char *muxer, const WCHAR *path,
+                                           DWORD timeout_ms) override;
+
+private:
+    ~RenderEngine()
+    {
+        ScrapIt();
+        if (timeline) timeline->Release();
+        DeleteCriticalSection(&cs);
+        PlatformObjectDestroyed();
+    }
+    void RemoveSource();
+
+    LONG ref;
+    CRITICAL_SECTION cs;
+    IPlatformTimeline *timeline;
+    IGraphBuilder *graph;
+    TimelineSource *source;
+};
+
+void RenderEngine::RemoveSource()
+{
+    if (!source) return;
+    if (graph) graph->RemoveFilter(static_cast<IBaseFilter *>(source));
+    source->Release();
+    source = NULL;
+}
+
+// Copies the timeline, checks that it builds (every source opens, the groups can be delivered), then
+// puts the source filter with one pin per group into the graph, made here unless one was given.
+HRESULT STDMETHODCALLTYPE RenderEngine::ConnectFrontEnd(void)
+{
+    TimelineCopy *copy = NULL;
+    gg_timeline *tl = NULL;
+    char message[512];
+    HRESULT hr;
+
+    EnterCriticalSection(&cs);
+    if (!timeline)
+    {
+        LeaveCriticalSection(&cs);
+        return E_NO_TIMELINE;
+    }
+    if (FAILED(hr = timeline->CopyTimeline(&copy)))
+    {
+        LeaveCriticalSection(&cs);
+        return hr;
+    }
+    if (copy->length <= 0)
+    {
+        delete copy;
+        LeaveCriticalSection(&cs);
+        return E_INVALIDARG;   // nothing to render
+    }
+    int status = gg_timeline_build(copy->flat.data(), (int)copy->flat.size(), copy->length * 100, &tl, message,
+                                   sizeof(message));
+    gg_timeline_free(tl);
+    if (status != GG_OK)
+    {
+        delete copy;
+        LeaveCriticalSection(&cs);
+        return GlueStatusToHresult(status);
+    }
+    if (!graph && FAILED(hr = CoCreateInstance(CLSID_FilterGraph, NULL, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                                               (void **)&graph)))
+    {
+        graph = NULL;
+        delete copy;
+        LeaveCriticalSection(&cs);
+        return hr;
+    }
+    RemoveSource();
+    TimelineSource *filter = new (std::nothrow) TimelineSource(copy);
+    if (!filter)
+    {
+        delete copy;
+        LeaveCriticalSection(&cs);
+        return E_OUTOFMEMORY;
+    }
+    if (filter->count != (int)copy->groups.size())
+    {
+        filter->Release();
+        LeaveCriticalSection(&cs);
+        return E_OUTOFMEMORY;
+    }
+    if (FAILED(hr = graph->AddFilter(static_cast<IBaseFilter *>(filter), L"Timeline")))
+    {
+        filter->Release();
+        LeaveCriticalSection(&cs);
+        return hr;
+    }
+    source = filter;
+    LeaveCriticalSection(&cs);
+    return S_OK;
+}
+
+// Preview: each group's pin to the default renderer of its kind.
+HRESULT STDMETHODCALLTYPE RenderEngine::RenderOutputPins(void)
+{
+    ICaptureGraphBuilder2 *builder = NULL;
+    HRESULT hr = S_OK, r;
+
+    EnterCriticalSection(&cs);
+    if (!source || !graph)
+    {
+        LeaveCriticalSection(&cs);
+        return E_UNEXPECTED;
+    }
+    if (SUCCEEDED(CoCreateInstance(CLSID_CaptureGraphBuilder2, NULL, CLSCTX_INPROC_SERVER, IID_ICaptureGraphBuilder2,
+                                   (void **)&builder))
+            && FAILED(builder->SetFiltergraph(graph)))
+    {
+        builder->Release();
+        builder = NULL;
+    }
+    for (int i = 0; i < source->count; i++)
+    {
+        IPin *pin = &source->pins[i];
+        if (source->pins[i].IsConnected()) continue;
+        r = builder ? builder->RenderStream(NULL, NULL, pin, NULL, NULL) : graph->Render(pin);
+        if (FAILED(r)) hr = r;
+    }
+    if (builder) builder->Release();
+    LeaveCriticalSection(&cs);
+    return hr;
+}
+
+// Stops and empties the graph the engine made and lets go of it.
+HRESULT STDMETHODCALLTYPE RenderEngine::ScrapIt(void)
+{
+    IMediaControl *control;
+    IEnumFilters *filters;
+    IBaseFilter *f;
+
+    EnterCriticalSection(&cs);
+    if (graph)
+    {
+        if (SUCCEEDED(graph->QueryInterface(IID_IMediaControl, (void **)&control)))
+        {
+            control->Stop();
+            control->Release();
+        }
+        RemoveSource();
+        // remove what else the graph holds, one at a time: removing changes the enumeration
+        while (SUCCEEDED(graph->EnumFilters(&filters)))
+        {
+            ULONG got = 0;
+            HRESULT hr = filters->Next(1, &f, &got);
+            filters->Release();
+            if (hr != S_OK || !got) break;
+            hr = graph->RemoveFilter(f);
+            f->Release();
+            if (FAILED(hr)) break;
+        }
+        graph->Release();
+        graph = NULL;
+    }
+    else
+        RemoveSource();
+    LeaveCriticalSection(&cs);
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE RenderEngine::RenderToFile(const char *video_encoder, const char *muxer, const WCHAR *path,
+                                                     DWORD timeout_ms)
+{
+    char message[512];
+    std::string unix_name;
+
+    if (!video_encoder || !muxer || !path) return E_POINTER;
+    char *name = wine_get_unix_file_name(path);
+    if (!name) return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+    unix_name = name;
+    HeapFree(GetProcessHeap(), 0, name);
+
+    EnterCriticalSection(&cs);
+    if (!source)
+    {
+        LeaveCriticalSection(&cs);
+        return E_UNEXPECTED;
+    }
+    TimelineSource *s = source;
+    TimelineCopy *copy = s->copy;
+    s->AddRef();
+    LeaveCriticalSection(&cs);
+    int status = gg_render_to_file(copy->flat.data(), (int)copy->flat.size(), copy->length * 100, video_encoder,
+                                   muxer, unix_name.c_str(), timeout_ms, message, sizeof(message));
+    s->Release();
+    if (status != GG_OK)
+    {
+        OutputDebugStringA(message);
+        return GlueStatusToHresult(status);
+    }
+    return S_OK;
+}
+
+}  // namespace
+
+HRESULT CreateRenderEngine(REFIID riid, void **out)
+{
+    if (!out) return E_POINTER;
+    *out = NULL;
+    RenderEngine *engine = new (std::nothrow) RenderEngine();
+    if (!engine) return E_OUTOFMEMORY;
+    HRESULT hr = engine->QueryInterface(riid, out);
+    engine->Release();
+    return hr;
+}
