@@ -19,6 +19,8 @@
 #include <stdio.h>
 #include <string.h>
 #include <strings.h>
+#include <errno.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -166,6 +168,63 @@ static void set_message(char *message, int size, const char *format, ...)
     va_end(args);
 }
 
+/* Files the platform makes (pictures of stills, new names of files written over) live in a folder of
+ * this process under the temp folder; folders of processes that are gone are swept away on start. */
+static void remove_folder(const char *path)
+{
+    GDir *dir = g_dir_open(path, 0, NULL);
+    const char *name;
+    if (dir) {
+        while ((name = g_dir_read_name(dir))) {
+            char *file = g_build_filename(path, name, NULL);
+            g_unlink(file);
+            g_free(file);
+        }
+        g_dir_close(dir);
+    }
+    g_rmdir(path);
+}
+
+static const char *work_folder(void)
+{
+    static gsize done = 0;
+    static char *folder;
+
+    if (g_once_init_enter(&done)) {
+        GDir *dir = g_dir_open(g_get_tmp_dir(), 0, NULL);
+        const char *name;
+        int pid;
+        char end;
+        if (dir) {
+            while ((name = g_dir_read_name(dir)))
+                if (sscanf(name, "mediaplatform-%d%c", &pid, &end) == 1 && pid > 0 && pid != (int)getpid()
+                        && kill(pid, 0) && errno == ESRCH) {
+                    char *path = g_build_filename(g_get_tmp_dir(), name, NULL);
+                    remove_folder(path);
+                    g_free(path);
+                }
+            g_dir_close(dir);
+        }
+        folder = g_strdup_printf("%s/mediaplatform-%d", g_get_tmp_dir(), (int)getpid());
+        g_mkdir(folder, 0700);
+        g_once_init_leave(&done, 1);
+    }
+    return folder;
+}
+
+/* A new empty file of the work folder named like pattern ("still-XXXXXX.png"), or NULL. */
+static char *new_work_file(const char *pattern)
+{
+    char *path = g_build_filename(work_folder(), pattern, NULL);
+    int fd = g_mkstemp(path);
+    if (fd < 0) {
+        g_free(path);
+        return NULL;
+    }
+    close(fd);
+    return path;
+}
+
 /* Still images made into a PNG of their first frame: a GIF then does not loop and every picture format
  * gdk-pixbuf reads works. The files go with the element. */
 static void remove_files(gpointer data)
@@ -198,19 +257,17 @@ static int is_still_image(const char *path)
 static char *still_to_png(const char *path, GPtrArray *files, GError **error)
 {
     GdkPixbuf *pixbuf = gdk_pixbuf_new_from_file(path, error);
-    char *name = NULL;
-    int fd;
+    char *name;
 
     if (!pixbuf) return NULL;
-    fd = g_file_open_tmp("mediaplatform-still-XXXXXX.png", &name, error);
-    if (fd >= 0) {
-        close(fd);
+    if ((name = new_work_file("still-XXXXXX.png"))) {
         g_ptr_array_add(files, g_strdup(name));
         if (!gdk_pixbuf_save(pixbuf, name, "png", error, "compression", "1", NULL)) {
             g_free(name);
             name = NULL;
         }
-    }
+    } else
+        g_set_error(error, G_FILE_ERROR, G_FILE_ERROR_FAILED, "no room for a picture in %s", work_folder());
     g_object_unref(pixbuf);
     return name;
 }
@@ -598,12 +655,10 @@ static char *current_name(const char *path)
         g_hash_table_insert(seen, g_strdup(path), f);
     } else if (f->mtime != (gint64)st.st_mtim.tv_sec * 1000000000 + st.st_mtim.tv_nsec || f->size != st.st_size) {
         const char *dot = strrchr(path, '.');
-        char *name = g_strdup_printf("mediaplatform-%d-XXXXXX%s", (int)getpid(), dot && !strchr(dot, '/') ? dot : "");
-        char *alias = NULL;
-        int fd = g_file_open_tmp(name, &alias, NULL);
-        g_free(name);
-        if (fd >= 0) {
-            close(fd);
+        char *pattern = g_strdup_printf("file-XXXXXX%s", dot && !strchr(dot, '/') ? dot : "");
+        char *alias = new_work_file(pattern);
+        g_free(pattern);
+        if (alias) {
             g_unlink(alias);
             if (symlink(path, alias)) {
                 g_free(alias);

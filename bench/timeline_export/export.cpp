@@ -208,6 +208,13 @@ extern "C" int wmain(int argc, WCHAR **argv)
     control->Stop();
     QueryPerformanceCounter(&t1);
     engine->ScrapIt();
+    for (IUnknown *u : {(IUnknown *)event, (IUnknown *)control, (IUnknown *)mux, (IUnknown *)compressor,
+                        (IUnknown *)builder, (IUnknown *)graph, (IUnknown *)engine, (IUnknown *)effectable,
+                        (IUnknown *)setter, (IUnknown *)fx, (IUnknown *)trans, (IUnknown *)at, (IUnknown *)vt2,
+                        (IUnknown *)vt1, (IUnknown *)video, (IUnknown *)audio, (IUnknown *)timeline})
+        u->Release();
+    SysFreeString(param.name);
+    CoUninitialize();
     if (code != EC_COMPLETE)
     {
         fprintf(stderr, "export ended with event %d\n", (int)code);
