@@ -69,11 +69,13 @@ std::vector<Row> ReadRows(HWND view)
     int rowHeight = ViewRowHeight();
     std::vector<Row> rows;
     for (int y = rowHeight - 1; y < image.height; y += rowHeight) {
-        BlockState state = StateOf(image.at(0, y));
-        if (state == NO_BLOCK) break;
-        int x = 0;
-        while (x < image.width && StateOf(image.at(x, y)) == state) x++;
-        rows.push_back({x, state});
+        int left = 0;
+        while (left < image.width && StateOf(image.at(left, y)) == NO_BLOCK) left++;
+        if (left == image.width) break;
+        BlockState state = StateOf(image.at(left, y));
+        int right = left;
+        while (right < image.width && StateOf(image.at(right, y)) == state) right++;
+        rows.push_back({left, right - left, state});
     }
     return rows;
 }

@@ -23,9 +23,10 @@ BlockState StateOf(COLORREF colour);
 // Row height of the view: the height of the default font plus one.
 int ViewRowHeight();
 
-// Width and state of each row's block (blocks that start at the left edge), read along the row's
-// last pixel line, which no text covers; stops at the first empty row.
+// Left edge, width and state of each row's block, read along the row's last pixel line, which no text
+// covers; stops at the first empty row.
 struct Row {
+    int left;
     int width;
     BlockState state;
 };
