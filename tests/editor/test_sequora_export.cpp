@@ -162,9 +162,26 @@ TEST_F(SequoraExport, ChosenCompressorIsInTheFileAndASecondExportStartsAtOnce)
     EXPECT_EQ(probe::Value(probe::Stream(first, "v:0", "codec_tag_string"), "codec_tag_string"), "MJPG");
     EXPECT_NEAR(probe::DecodedFrames(first), 90, 1);
 
-    SaveAs(drv::dosPath(second), "Motion JPEG");  // the dialog opens on the entry confirmed last
+    SaveAs(drv::dosPath(second), "Motion JPEG");
     WaitExport();
     EXPECT_NEAR(probe::DecodedFrames(second), 90, 1);
+
+    // The dialog opens on the entry confirmed last; cancelling it writes nothing.
+    std::string third = media.dir.file("cancelled.avi");
+    drv::command(main, IDM_SAVEAS);
+    HWND dialog = drv::waitFileDialog(app.pid());
+    ASSERT_TRUE(dialog);
+    ASSERT_TRUE(drv::chooseFile(dialog, drv::dosPath(third)));
+    HWND choice = drv::waitWindow(app.pid(), "#32770", "ﾋﾞﾃﾞｵｺﾝﾌﾟﾚｯｻの選択");
+    ASSERT_TRUE(choice);
+    HWND combo = drv::findChild(choice, "ComboBox");
+    EXPECT_EQ(drv::comboItem(combo, drv::comboSelection(combo)), "Motion JPEG");
+    EXPECT_EQ(drv::comboItem(combo, 0), "none");
+    ASSERT_TRUE(drv::click(choice, IDCANCEL));
+    EXPECT_TRUE(drv::waitGone(choice));
+    drv::sync(main);
+    EXPECT_EQ(drv::text(main), "Sequora");
+    EXPECT_FALSE(drv::fileExists(third));
     Close();
 }
 
