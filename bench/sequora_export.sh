@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# A 60 s, 3-clip Sequora project (movie, still revealed by a wipe, sound fading out) exported to Motion
+# JPEG AVI by Sequora, driven as a user drives it, and the same timeline through a bare GES pipeline, in
+# one run. Prints both times, the ratio (target: 1.1 or less) and Sequora's peak memory.
+# Usage: bench/sequora_export.sh
+set -eu
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/../scripts/prepare.sh"
+install_packages && install_locale
+NINJA_FLAGS="sequora sequora_export_bench mediaplatform" build_suite
+prepare_prefix "$ROOT/build/prefix-bench"
+ensure_display
+wineserver -p 30 && "$WINE" cmd /c exit </dev/null >/dev/null 2>&1
+out=$BUILD/bench/sequora_export
+mkdir -p "$out"
+
+ff() { ffmpeg -nostdin -hide_banner -loglevel error -y "$@"; }
+[ -f "$out/movie.avi" ] || ff -f lavfi -i testsrc=size=640x480:rate=25 -t 30 -c:v mjpeg -q:v 5 "$out/movie.avi"
+[ -f "$out/still.jpg" ] || ff -f lavfi -i smptebars=size=640x480 -frames:v 1 "$out/still.jpg"
+[ -f "$out/sound.wav" ] || ff -f lavfi -i sine=f=660:sample_rate=44100 -t 60 -ac 2 -c:a pcm_s16le "$out/sound.wav"
+gcc -O2 -o "$out/bare" "$here/timeline_export/bare.c" \
+  $(pkg-config --cflags --libs gst-editing-services-1.0 gstreamer-controller-1.0)
+
+# The project: stereo 16-bit 44.1 kHz, 640x480 RGB24 at 25 fps; movie 0-30 s, still 28-60 s with the first
+# transition over its first 3 s, sound 0-60 s fading from 50 s.
+python3 - "$out" <<'PY'
+import struct, sys
+d = sys.argv[1]
+dos = lambda p: 'Z:' + p.replace('/', '\\')
+video = bytes.fromhex('76696473000010008000 00aa00389b71'.replace(' ', ''))
+audio = bytes.fromhex('61756473000010008000 00aa00389b71'.replace(' ', ''))
+def record(path, start, streams, effect=0, span=300, fade=1000, image=5.0):
+    r = struct.pack('<q4ii', int(start * 10000000), 0, 0, 0, 0, len(streams)) + bytes(4)
+    for kind, length in streams + [(bytes(16), 0.0)] * (2 - len(streams)):
+        r += kind + struct.pack('<d', length)
+    r += struct.pack('<iii', effect, span, fade) + bytes(4) + struct.pack('<d', image)
+    r += dos(path).encode().ljust(260, b'\0') + bytes(260)
+    return r
+items = [record(d + '/movie.avi', 0, [(video, 30.0)]),
+         record(d + '/still.jpg', 28, [(video, 0.0)], effect=1, span=94, image=32.0),
+         record(d + '/sound.wav', 0, [(audio, 60.0)], fade=833)]
+blank = struct.pack('<q4ii', 0, 0, 0, 0, 0, 0) + bytes(4) + bytes(48) + struct.pack('<iii', 0, 300, 1000) + bytes(4) + struct.pack('<d', 5.0) + bytes(520)
+image = struct.pack('<7i', 0, 1, 1, 3, 640, 480, 1) + bytes(4) + struct.pack('<d', 25.0) + struct.pack('<i', 3)
+image += b''.join(items) + blank * 253
+open(d + '/bench.sqp', 'wb').write(image)
+PY
+
+rm -f "$out/sequora.avi"
+read ours peak < <("$WINE" "$BUILD/bench/sequora_export_bench.exe.so" "$out/bench.sqp" "$out/sequora.avi")
+bare=$("$out/bare" "$out/movie.avi" "$out/still.jpg" "$out/sound.wav" "$out/bare.avi" BGR)
+frames() { ffprobe -v error -select_streams v:0 -count_frames -show_entries stream=nb_read_frames -of csv=p=0 "$1"; }
+echo "Sequora export:   ${ours} s ($(frames "$out/sequora.avi") frames), peak memory ${peak} MB"
+echo "bare GES (RGB24): ${bare} s ($(frames "$out/bare.avi") frames)"
+awk -v a="$ours" -v b="$bare" 'BEGIN { printf "ratio: %.2f (target <= 1.10)\n", a / b }'
+[ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null || true
+wineserver -k 2>/dev/null || true
