@@ -18,17 +18,16 @@ struct Entry {
 std::vector<Entry> category;
 int filtersAlive;
 
-// The least of a filter: only its reference count matters to the lists.
-class FakeFilter : public IBaseFilter {
+// Reference counting and QueryInterface for a fake that offers one interface I.
+template <typename I> class Fake : public I {
     LONG refs = 1;
 public:
-    FakeFilter() { filtersAlive++; }
-    ~FakeFilter() { filtersAlive--; }
+    virtual ~Fake() {}
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **out) override
     {
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IBaseFilter)) {
-            *out = this;
-            AddRef();
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, __uuidof(I))) {
+            *out = static_cast<I *>(this);
+            this->AddRef();
             return S_OK;
         }
         *out = NULL;
@@ -41,6 +40,13 @@ public:
         if (!left) delete this;
         return left;
     }
+};
+
+// The least of a filter: only its reference count matters to the lists.
+class FakeFilter : public Fake<IBaseFilter> {
+public:
+    FakeFilter() { filtersAlive++; }
+    ~FakeFilter() { filtersAlive--; }
     HRESULT STDMETHODCALLTYPE GetClassID(CLSID *) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE Stop() override { return S_OK; }
     HRESULT STDMETHODCALLTYPE Pause() override { return S_OK; }
@@ -55,28 +61,10 @@ public:
     HRESULT STDMETHODCALLTYPE QueryVendorInfo(LPWSTR *) override { return E_NOTIMPL; }
 };
 
-class FakeBag : public IPropertyBag {
-    LONG refs = 1;
+class FakeBag : public Fake<IPropertyBag> {
     std::string name;
 public:
     explicit FakeBag(const std::string &n) : name(n) {}
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **out) override
-    {
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IPropertyBag)) {
-            *out = this;
-            AddRef();
-            return S_OK;
-        }
-        *out = NULL;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&refs); }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        LONG left = InterlockedDecrement(&refs);
-        if (!left) delete this;
-        return left;
-    }
     HRESULT STDMETHODCALLTYPE Read(LPCOLESTR property, VARIANT *value, IErrorLog *) override
     {
         static const WCHAR friendly[] = {'F','r','i','e','n','d','l','y','N','a','m','e',0};
@@ -90,28 +78,10 @@ public:
     HRESULT STDMETHODCALLTYPE Write(LPCOLESTR, VARIANT *) override { return E_NOTIMPL; }
 };
 
-class FakeMoniker : public IMoniker {
-    LONG refs = 1;
+class FakeMoniker : public Fake<IMoniker> {
     Entry entry;
 public:
     explicit FakeMoniker(const Entry &e) : entry(e) {}
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **out) override
-    {
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IMoniker)) {
-            *out = this;
-            AddRef();
-            return S_OK;
-        }
-        *out = NULL;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&refs); }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        LONG left = InterlockedDecrement(&refs);
-        if (!left) delete this;
-        return left;
-    }
     HRESULT STDMETHODCALLTYPE BindToStorage(IBindCtx *, IMoniker *, REFIID riid, void **out) override
     {
         if (!IsEqualIID(riid, IID_IPropertyBag)) return E_NOINTERFACE;
@@ -147,27 +117,9 @@ public:
     HRESULT STDMETHODCALLTYPE IsSystemMoniker(DWORD *) override { return E_NOTIMPL; }
 };
 
-class FakeMonikers : public IEnumMoniker {
-    LONG refs = 1;
+class FakeMonikers : public Fake<IEnumMoniker> {
     size_t next = 0;
 public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **out) override
-    {
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IEnumMoniker)) {
-            *out = this;
-            AddRef();
-            return S_OK;
-        }
-        *out = NULL;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&refs); }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        LONG left = InterlockedDecrement(&refs);
-        if (!left) delete this;
-        return left;
-    }
     HRESULT STDMETHODCALLTYPE Next(ULONG count, IMoniker **out, ULONG *fetched) override
     {
         if (count != 1 || next >= category.size()) {
