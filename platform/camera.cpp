@@ -556,7 +556,7 @@ private:
             print_fixed(sigma, sizeof(sigma), -5L * p[VideoProcAmp_Sharpness].value, 2);
             Append(text, size, n, " ! videoconvert ! gaussianblur sigma=%s", sigma);
         }
-        return Append(text, size, n, " ! videoconvert ! video/x-raw,format=BGR");
+        return Append(text, size, n, " ! videoconvert ! capsfilter caps=video/x-raw,format=BGR");
     }
 
     bool DescribeDevice(char *text, size_t size, size_t *n)
@@ -584,7 +584,7 @@ private:
         }
         else
             AppendFormat(text, size, n, "video/x-raw");
-        return Append(text, size, n, " ! videoconvert ! video/x-raw,format=BGR");
+        return Append(text, size, n, " ! videoconvert ! capsfilter caps=video/x-raw,format=BGR");
     }
 
     CRITICAL_SECTION cs;

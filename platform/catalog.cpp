@@ -66,7 +66,8 @@ static const CodecEntry video_codecs[] =
 /* Encoders whose output the WAV and AVI writers store under a WAVE_FORMAT tag. */
 static const CodecEntry audio_codecs[] =
 {
-    { &CLSID_PcmCompressor, L"PCM", FILTER_AUDIO_ENCODER, "audioconvert", "",
+    /* Decoders may deliver float; "PCM" always writes 16-bit integers. */
+    { &CLSID_PcmCompressor, L"PCM", FILTER_AUDIO_ENCODER, "audioconvert", "! capsfilter caps=audio/x-raw,format=S16LE",
       WAVE_FORMAT_PCM, KNOB_NONE, 0.0, NULL },
     { &CLSID_Mp3Compressor, L"MPEG Layer-3", FILTER_AUDIO_ENCODER, "lamemp3enc",
       "target=bitrate cbr=true bitrate=128", WAVE_FORMAT_MPEGLAYER3, KNOB_NONE, 0.0, NULL },

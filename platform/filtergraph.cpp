@@ -362,6 +362,8 @@ FilterGraph::FilterGraph()
     PlatformObjectCreated();
 }
 
+static void disconnect_all(IBaseFilter *filter);
+
 FilterGraph::~FilterGraph()
 {
     TeardownPipeline();
@@ -374,6 +376,8 @@ FilterGraph::~FilterGraph()
             if (gf->Window()) gf->Window()->SetEventSink(NULL, NULL);
             gf->Release();
         }
+        /* a filter that outlives the graph (a compressor kept by the program) leaves it unconnected */
+        disconnect_all(filters[i]);
         filters[i]->JoinFilterGraph(NULL, NULL);
         filters[i]->Release();
     }
@@ -830,6 +834,8 @@ HRESULT FilterGraph::BuildPipeline()
                 for (int k = 0; k < gf->StreamCount() && k < GF_MAX_PINS; k++)
                     kinds[k] = gf->Stream(k).video ? PL_RAW_VIDEO : PL_RAW_AUDIO;
                 node_of[i] = pl_add_file_source(pl, gf->UnixPath(), gf->StreamCount(), kinds);
+                for (int k = 0; k < gf->StreamCount() && k < GF_MAX_PINS; k++)
+                    pl_set_output_rate(pl, node_of[i], k, gf->Stream(k).fps_num, gf->Stream(k).fps_den);
                 break;
             }
             case GF_AVIMUX: node_of[i] = pl_add_avi_mux(pl); break;

@@ -272,11 +272,17 @@ static char *still_to_png(const char *path, GPtrArray *files, GError **error)
     return name;
 }
 
-/* Each clip's elements go to its group's track only. */
+/* Each clip's elements go to its group's track only, and only the file's first stream of that kind: a
+ * second sound of the same file would lie on the first in the same track. */
 static GESTrack *select_track(GESTimeline *timeline, GESClip *clip, GESTrackElement *element, gpointer data)
 {
     GESTrack *track = g_object_get_data(G_OBJECT(clip), "gg-track");
     if (!track || !(ges_track_element_get_track_type(element) & track->type)) return NULL;
+    if (GES_IS_SOURCE(element)) {
+        GESTrackElement *first = g_object_get_data(G_OBJECT(clip), "gg-source");
+        if (first && first != element) return NULL;
+        g_object_set_data(G_OBJECT(clip), "gg-source", element);
+    }
     return gst_object_ref(track);
 }
 

@@ -541,6 +541,8 @@ HRESULT STDMETHODCALLTYPE GraphFilter::Load(LPCOLESTR name, const AM_MEDIA_TYPE 
         streams[i].length = (LONGLONG)(s->length * 10000000.0 + 0.5);
         streams[i].width = s->width;
         streams[i].height = s->height;
+        streams[i].fps_num = s->fps_num;
+        streams[i].fps_den = s->fps_den;
         if (streams[i].video)
         {
             memset(&vih, 0, sizeof(vih));

@@ -77,6 +77,7 @@ struct SourceStream
     bool video;
     LONGLONG length;        /* 100 ns */
     int width, height;
+    int fps_num, fps_den;   /* as measured; 0/1 when unknown */
 };
 
 class GraphFilter final : public IBaseFilter, public IFileSinkFilter2, public IFileSourceFilter

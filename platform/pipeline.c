@@ -32,6 +32,7 @@ struct node {
     char *text;              /* path or description */
     int count;               /* outputs of a source */
     int kinds[MAX_OUTPUTS];
+    int rates[MAX_OUTPUTS][2];  /* measured frame rate of a file's video output, 0 when unknown */
     char *pads[MAX_OUTPUTS];
     int inputs;
     int out_kind;
@@ -106,6 +107,13 @@ int pl_add_file_source(pipeline *p, const char *path, int count, const int *kind
     p->nodes[id].count = count;
     memcpy(p->nodes[id].kinds, kinds, count * sizeof(int));
     return id;
+}
+
+void pl_set_output_rate(pipeline *p, int node, int output, int num, int den)
+{
+    if (node < 0 || node >= p->node_count || output < 0 || output >= MAX_OUTPUTS || num <= 0 || den <= 0) return;
+    p->nodes[node].rates[output][0] = num;
+    p->nodes[node].rates[output][1] = den;
 }
 
 int pl_add_element_source(pipeline *p, void *element, int count, const char *const *pads, const int *kinds)
@@ -438,14 +446,25 @@ static int build_link(pipeline *p, struct link *l, char *err, int size)
     GstBin *bin = GST_BIN(p->bin);
     struct node *from = &p->nodes[l->from], *to = &p->nodes[l->to];
     int kind = output_kind(p, l->from, l->output);
-    const char *chain[4] = {0};
+    const char *chain[6] = {0};
     int n = 0;
     GstElement *prev = NULL;
+    char rate[64];
 
     /* pads that come later are always met by a queue */
     if (to->type != N_FILESINK || from->type == N_FILE || from->type == N_ELEMENT) chain[n++] = "queue";
     if (kind == PL_RAW_VIDEO && to->type != N_TEE && to->type != N_VIDEO)
+    {
         chain[n++] = "videoconvert";
+        /* a file's pictures that are written keep the rate measured in the file */
+        if (from->type == N_FILE && from->rates[l->output][0] > 0)
+        {
+            g_snprintf(rate, sizeof(rate), "video/x-raw,framerate=%d/%d", from->rates[l->output][0],
+                       from->rates[l->output][1]);
+            chain[n++] = "videorate";
+            chain[n++] = rate;
+        }
+    }
     else if (kind == PL_RAW_AUDIO && to->type != N_TEE)
     {
         chain[n++] = "audioconvert";
@@ -453,11 +472,18 @@ static int build_link(pipeline *p, struct link *l, char *err, int size)
     }
     for (int i = 0; i < n; i++)
     {
-        GstElement *e = make(chain[i], bin);
+        /* an entry with a '/' is a caps filter */
+        GstElement *e = make(strchr(chain[i], '/') ? "capsfilter" : chain[i], bin);
         if (!e)
         {
             g_snprintf(err, size, "%s missing", chain[i]);
             return PL_FAILED;
+        }
+        if (strchr(chain[i], '/'))
+        {
+            GstCaps *caps = gst_caps_from_string(chain[i]);
+            g_object_set(e, "caps", caps, NULL);
+            gst_caps_unref(caps);
         }
         if (!strcmp(chain[i], "queue"))
         {

@@ -82,7 +82,6 @@ prepare_prefix() {
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     say "creating Wine prefix $WINEPREFIX"
     "$WINE" wineboot -i >/dev/null 2>&1
-    wineserver -w
   fi
   local reg=$(mktemp --suffix=.reg)
   cat > "$reg" <<'REG'
@@ -119,7 +118,6 @@ REG
     "$WINE" regsvr32 /s "$(winepath_dos "${dll%.so}")" >/dev/null 2>&1 \
       || { say "registering the media platform failed"; return 1; }
   fi
-  wineserver -w
   want=$(prefix_stamp "$dll")
   echo "$want" > "$stamp"
 }

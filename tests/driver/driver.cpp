@@ -863,8 +863,10 @@ bool setTrackPos(HWND track, int pos)
 
 HWND findMessageBox(DWORD pid)
 {
+    // Dialogs of the programs' own may have labels with the same id; a message box has no input fields.
     for (HWND w : topWindows(pid, "#32770"))
-        if (GetDlgItem(w, kMessageTextId) && !fileNameField(w)) return w;
+        if (GetDlgItem(w, kMessageTextId) && !fileNameField(w) && !findChild(w, "Edit") && !findChild(w, "ComboBox"))
+            return w;
     return NULL;
 }
 
