@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Morphana's conversion speed against ffmpeg doing the same jobs on the same machine, in one run:
+# a 60 s 640x480 25 fps MJPEG+PCM AVI to an AVI with Motion JPEG (quality 85) and PCM, and a 60 s
+# 44.1 kHz stereo WAV to MP3 at 128 kbit/s inside a RIFF WAVE. Morphana is driven through its dialog;
+# its time runs from the save dialog's OK until the dialog is idle again. Prints both times and ratios
+# (target for the AVI: <= 0.6).
+# Usage: bench/morphana_convert.sh [BUILD_DIR] [PREFIX]
+set -eu
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+source "$ROOT/scripts/prepare.sh"
+BUILD=$(cd "${1:-$ROOT/build/linux}" && pwd)
+prefix=$(mkdir -p "${2:-$ROOT/build/prefix}" && cd "${2:-$ROOT/build/prefix}" && pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"; [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null; true' EXIT
+ninja -C "$BUILD" morphana mediaplatform suite_driver >/dev/null || { say "cannot build Morphana"; exit 1; }
+prepare_prefix "$prefix"
+ensure_display
+
+ff() { ffmpeg -nostdin -v error -y "$@"; }
+ff -f lavfi -i testsrc=size=640x480:rate=25 -f lavfi -i sine=frequency=440:sample_rate=44100 \
+  -t 60 -c:v mjpeg -q:v 5 -c:a pcm_s16le "$work/movie.avi"
+ff -f lavfi -i sine=frequency=880:sample_rate=44100 -ac 2 -t 60 -c:a pcm_s16le "$work/sound.wav"
+
+wineg++ -mconsole -std=c++17 -finput-charset=UTF-8 -fexec-charset=CP932 -I"$ROOT" -I"$ROOT/tests" \
+  -o "$work/morphana_convert.exe" "$ROOT/bench/morphana_convert.cpp" "$BUILD/tests/driver/libsuite_driver.a" \
+  -lole32 -loleaut32 -luuid -lcomctl32 -lcomdlg32 -lshell32 -luser32 -lgdi32 -lz >/dev/null 2>&1 \
+  || { say "cannot build the benchmark program"; exit 1; }
+
+seconds() { local s; s=$(date +%s.%N); "$@"; echo "$(date +%s.%N) - $s" | bc; }
+ff_avi=$(seconds ff -i "$work/movie.avi" -c:v mjpeg -q:v 5 -c:a pcm_s16le "$work/ffmpeg.avi")
+ff_mp3=$(seconds ff -i "$work/sound.wav" -c:a libmp3lame -b:a 128k -f wav "$work/ffmpeg.mp3")
+
+out=$(SUITE_BUILD=$BUILD "$WINE" "$work/morphana_convert.exe.so" "$BUILD/converter/morphana.exe" \
+  "$work/movie.avi" "$work/morphana.avi" "$work/sound.wav" "$work/morphana.mp3" 2>"$work/errors") || true
+[ -n "$out" ] || { say "the benchmark program failed:"; grep -v 'Read access' "$work/errors" >&2; exit 1; }
+m_avi=$(printf '%s\n' "$out" | sed -n 's/^avi_seconds=//p')
+m_mp3=$(printf '%s\n' "$out" | sed -n 's/^mp3_seconds=//p')
+frames=$(ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames -of default=nw=1:nk=1 \
+  "$work/morphana.avi" 2>/dev/null || echo 0)
+mp3s=$(ffprobe -v error -show_entries format=duration -of default=nw=1:nk=1 "$work/morphana.mp3" 2>/dev/null || echo 0)
+
+printf 'AVI (60 s 640x480 MJPEG+PCM -> Motion JPEG 85 + PCM)\n'
+printf '  ffmpeg:    %.2f s\n' "$ff_avi"
+printf '  Morphana:  %.2f s (%s frames written)\n' "$m_avi" "${frames:-0}"
+printf '  ratio:     %.2f (target <= 0.6)\n' "$(echo "$m_avi / $ff_avi" | bc -l)"
+printf 'MP3 (60 s stereo WAV -> MPEG Layer-3 128 kbit/s in RIFF WAVE)\n'
+printf '  ffmpeg:    %.2f s\n' "$ff_mp3"
+printf '  Morphana:  %.2f s (%s s of sound written)\n' "$m_mp3" "${mp3s:-0}"
+printf '  ratio:     %.2f\n' "$(echo "$m_mp3 / $ff_mp3" | bc -l)"
