@@ -1,0 +1,119 @@
+// Dubrix when a conversion cannot start or does not end well: its messages, the dialog it gives back
+// and the files it leaves alone.
+#include "dubrix_app.h"
+
+namespace {
+
+typedef std::vector<std::string> Texts;
+
+void MakeMovie(const std::string &path, const char *size = "320x240", const char *codec = "mjpeg -q:v 5")
+{
+    MakeMedia(std::string("-f lavfi -i testsrc=size=") + size + ":rate=15 -f lavfi -i sine=frequency=440:sample_rate=44100"
+              " -t 3 -c:v " + codec + " -c:a pcm_s16le -f avi '" + path + "'");
+}
+
+TEST_F(Dubrix, MissingFilesAreNamedBeforeCannotConvert)
+{
+    drv::TempDir dir("dubrix");
+    std::string movie = dir.file("movie.avi");
+    MakeMovie(movie);
+    Start();
+
+    SetPaths("", "");
+    EXPECT_EQ(RunExpectingFailure(), (Texts{"AVIファイルが未入力です", "変換できません"}));
+    EXPECT_EQ(Title(), "Dubrix");
+
+    SetPaths(dir.file("nothing.avi"), "");
+    EXPECT_EQ(RunExpectingFailure(), (Texts{"該当するAVIファイルがありません", "変換できません"}));
+
+    SetPaths(movie, dir.file("nothing.wav"));
+    EXPECT_EQ(RunExpectingFailure(), (Texts{"該当するWAVファイルがありません", "変換できません"}));
+    EXPECT_EQ(Title(), "Dubrix");
+    // The boxes keep what was typed, and nothing was written.
+    EXPECT_EQ(drv::text(dialog, IDC_AVIPATH), drv::dosPath(movie));
+    EXPECT_EQ(drv::text(dialog, IDC_WAVPATH), drv::dosPath(dir.file("nothing.wav")));
+    EXPECT_FALSE(drv::fileExists(dir.file("movie_.avi")));
+    Close();
+}
+
+TEST_F(Dubrix, FilesThatAreNotMediaGive6)
+{
+    drv::TempDir dir("dubrix");
+    std::string movie = dir.file("movie.avi"), text = dir.file("notes.avi"), wav = dir.file("notes.wav");
+    MakeMovie(movie);
+    ASSERT_TRUE(drv::writeFile(text, "not a movie\n"));
+    ASSERT_TRUE(drv::writeFile(wav, "not a sound\n"));
+    Start();
+
+    SetPaths(text, "");
+    EXPECT_EQ(RunExpectingFailure(), (Texts{"6", "変換できません"}));
+    SetPaths(movie, wav);
+    EXPECT_EQ(RunExpectingFailure(), (Texts{"6", "変換できません"}));
+    EXPECT_EQ(Title(), "Dubrix");
+    EXPECT_EQ(drv::readFile(text), "not a movie\n");
+    Close();
+}
+
+TEST_F(Dubrix, AnOutputThatWouldBeTheWavIsRefusedAndTheNextRunWorks)
+{
+    drv::TempDir dir("dubrix");
+    std::string movie = dir.file("clip.avi"), trap = dir.file("clip_.avi"), wav = dir.file("tone.wav");
+    MakeMovie(movie);
+    // A sound whose name is the copy's name.
+    MakeMedia("-f lavfi -i sine=frequency=1200:sample_rate=22050 -t 3 -ac 1 -c:a pcm_s16le -f wav '" + trap + "'");
+    std::string trapBytes = drv::readFile(trap);
+    ASSERT_GT(trapBytes.size(), 10000u);
+    Start();
+
+    SetPaths(movie, trap);
+    EXPECT_EQ(RunExpectingFailure(), (Texts{"出力ファイルがWAVファイルと同じです", "変換できません"}));
+    EXPECT_EQ(drv::readFile(trap), trapBytes) << "the WAV was written over";
+    EXPECT_EQ(Title(), "Dubrix");
+
+    // The same WAV under a name of its own: the refusal left nothing behind that stands in the way.
+    ASSERT_TRUE(MoveFileA(drv::dosPath(trap).c_str(), drv::dosPath(wav).c_str()));
+    SetPaths(movie, wav);
+    EXPECT_EQ(RunToEnd(), Texts());
+    EXPECT_EQ(Title(), "終了！");
+    EXPECT_GT(ToneLevel(trap, 1200), -30);
+    EXPECT_NEAR(probe::DecodedFrames(trap), 45, 1);
+    Close();
+}
+
+TEST_F(Dubrix, AMovieWithoutPictureGives8)
+{
+    drv::TempDir dir("dubrix");
+    std::string sound = dir.file("sound.avi");
+    MakeMedia("-f lavfi -i sine=frequency=440:sample_rate=44100 -t 2 -c:a pcm_s16le -f avi '" + sound + "'");
+    ASSERT_TRUE(drv::fileExists(sound));
+    Start();
+    SetPaths(sound, "");
+    EXPECT_EQ(RunExpectingFailure(), (Texts{"8", "変換できません"}));
+    EXPECT_EQ(Title(), "Dubrix");
+    Close();
+}
+
+TEST_F(Dubrix, AnEncoderFailingDuringTheRunGivesTheDialogBack)
+{
+    // Huffyuv takes no picture of odd width: the graph starts and then stops on an error.
+    drv::TempDir dir("dubrix");
+    std::string odd = dir.file("odd.avi"), movie = dir.file("movie.avi");
+    MakeMovie(odd, "321x241");
+    MakeMovie(movie);
+    ASSERT_TRUE(drv::fileExists(odd));
+    Start();
+    SetPaths(odd, "");
+    ASSERT_TRUE(ChooseCompressor("Huffyuv"));
+    EXPECT_EQ(RunExpectingFailure(), (Texts{"変換できません"}));
+    EXPECT_EQ(Title(), "Dubrix") << "the dialog stayed in its converting state";
+    EXPECT_FALSE(drv::fileExists(dir.file("odd_.avi"))) << "an unfinished file was left behind";
+
+    // The dialog is ready for the next run, which works.
+    SetPaths(movie, "");
+    EXPECT_EQ(RunToEnd(), Texts());
+    EXPECT_EQ(Title(), "終了！");
+    EXPECT_EQ(probe::Value(probe::Stream(dir.file("movie_.avi"), "v:0", "codec_tag_string"), "codec_tag_string"), "HFYU");
+    Close();
+}
+
+}  // namespace
