@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Cutting 10 s out of a 60 s 640x480 25 fps MJPEG+PCM AVI: Snipwell driven as a user drives it (timeline
+# render, with "none" and with Motion JPEG) against ffmpeg re-encoding the same section, in one run.
+# Prints the times and the ratios (target <= 0.6 with the same codec).
+# Usage: bench/snipwell_cut.sh [BUILD_DIR] [PREFIX]
+set -eu
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+source "$ROOT/scripts/prepare.sh"
+BUILD=${1:-$ROOT/build/linux}
+prefix=${2:-$ROOT/build/prefix-bench}
+work=$(mktemp -d)
+trap 'rm -rf "$work"; [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null; true' EXIT
+NINJA_FLAGS="snipwell suite_driver mediaplatform" build_suite
+prepare_prefix "$prefix"
+ensure_display
+wineserver -p 30 && "$WINE" cmd /c exit </dev/null >/dev/null 2>&1
+
+ff() { ffmpeg -nostdin -v error -y "$@"; }
+ff -f lavfi -i testsrc=size=640x480:rate=25 -f lavfi -i sine=frequency=440:sample_rate=44100 \
+  -t 60 -c:v mjpeg -q:v 5 -c:a pcm_s16le "$work/in.avi"
+wineg++ -mconsole -std=c++17 -finput-charset=UTF-8 -fexec-charset=CP932 -I"$ROOT/tests" \
+  -o "$work/snipwell_cut.exe" "$ROOT/bench/snipwell_cut.cpp" "$BUILD/tests/driver/libsuite_driver.a" \
+  -lole32 -loleaut32 -luuid -lcomctl32 -lcomdlg32 -lshell32 -luser32 -lgdi32 \
+  >/dev/null 2>&1 || { say "cannot build the benchmark program"; exit 1; }
+
+# The marks at slider 500 and 666 of 1000: 30 s and 39.96 s.
+from=30 length=9.96
+cut() {   # compressor output
+  "$WINE" "$work/snipwell_cut.exe.so" "$BUILD/cutter/snipwell.exe" "$work/in.avi" "$2" "$1" 500 666 2>/dev/null \
+    | sed -n 's/^seconds=//p'
+}
+frames() { ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames -of default=nw=1:nk=1 "$1"; }
+timed() { local s; s=$(date +%s.%N); "$@"; echo "$(date +%s.%N) - $s" | bc; }
+
+none=$(cut none "$work/none.avi")
+mjpeg=$(cut "Motion JPEG" "$work/mjpeg.avi")
+ff_raw=$(timed ff -ss $from -i "$work/in.avi" -t $length -c:v rawvideo -pix_fmt bgr24 -c:a pcm_s16le "$work/ff_raw.avi")
+ff_mjpeg=$(timed ff -ss $from -i "$work/in.avi" -t $length -c:v mjpeg -q:v 5 -c:a pcm_s16le "$work/ff_mjpeg.avi")
+
+printf 'Snipwell, none:         %6.2f s (%s frames)\n' "$none" "$(frames "$work/none.avi")"
+printf 'ffmpeg, raw video:      %6.2f s (%s frames)\n' "$ff_raw" "$(frames "$work/ff_raw.avi")"
+printf 'Snipwell, Motion JPEG:  %6.2f s (%s frames)\n' "$mjpeg" "$(frames "$work/mjpeg.avi")"
+printf 'ffmpeg, mjpeg -q:v 5:   %6.2f s (%s frames)\n' "$ff_mjpeg" "$(frames "$work/ff_mjpeg.avi")"
+printf 'ratio none/raw:         %6.2f\n' "$(echo "$none / $ff_raw" | bc -l)"
+printf 'ratio Motion JPEG:      %6.2f (target <= 0.6)\n' "$(echo "$mjpeg / $ff_mjpeg" | bc -l)"
