@@ -1,6 +1,7 @@
 // Drives Snipwell as a user does: opens a movie, sets the marks, saves the section with one compressor,
 // and prints how long the save took (from the compressor's OK until the title is back).
 // Usage: snipwell_cut.exe.so SNIPWELL_EXE INPUT OUTPUT COMPRESSOR START_POS END_POS
+#include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <commctrl.h>

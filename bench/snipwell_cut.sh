@@ -10,7 +10,7 @@ BUILD=${1:-$ROOT/build/linux}
 prefix=${2:-$ROOT/build/prefix-bench}
 work=$(mktemp -d)
 trap 'rm -rf "$work"; [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null; true' EXIT
-NINJA_FLAGS="snipwell suite_driver mediaplatform" build_suite
+NINJA_FLAGS="snipwell snipwell_cut_bench mediaplatform" build_suite
 prepare_prefix "$prefix"
 ensure_display
 wineserver -p 30 && "$WINE" cmd /c exit </dev/null >/dev/null 2>&1
@@ -18,15 +18,11 @@ wineserver -p 30 && "$WINE" cmd /c exit </dev/null >/dev/null 2>&1
 ff() { ffmpeg -nostdin -v error -y "$@"; }
 ff -f lavfi -i testsrc=size=640x480:rate=25 -f lavfi -i sine=frequency=440:sample_rate=44100 \
   -t 60 -c:v mjpeg -q:v 5 -c:a pcm_s16le "$work/in.avi"
-wineg++ -mconsole -std=c++17 -finput-charset=UTF-8 -fexec-charset=CP932 -I"$ROOT/tests" \
-  -o "$work/snipwell_cut.exe" "$ROOT/bench/snipwell_cut.cpp" "$BUILD/tests/driver/libsuite_driver.a" \
-  -lole32 -loleaut32 -luuid -lcomctl32 -lcomdlg32 -lshell32 -luser32 -lgdi32 \
-  >/dev/null 2>&1 || { say "cannot build the benchmark program"; exit 1; }
 
 # The marks at slider 500 and 666 of 1000: 30 s and 39.96 s.
 from=30 length=9.96
 cut() {   # compressor output
-  "$WINE" "$work/snipwell_cut.exe.so" "$BUILD/cutter/snipwell.exe" "$work/in.avi" "$2" "$1" 500 666 2>/dev/null \
+  "$WINE" "$BUILD/bench/snipwell_cut_bench.exe.so" "$BUILD/cutter/snipwell.exe" "$work/in.avi" "$2" "$1" 500 666 2>/dev/null \
     | sed -n 's/^seconds=//p'
 }
 frames() { ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames -of default=nw=1:nk=1 "$1"; }
