@@ -118,6 +118,9 @@ REG
     "$WINE" regsvr32 /s "$(winepath_dos "${dll%.so}")" >/dev/null 2>&1 \
       || { say "registering the media platform failed"; return 1; }
   fi
+  # Wine's desktop and services started here may have come up without a display: end them, so that the
+  # programs start a session of their own.
+  wineserver -k >/dev/null 2>&1
   want=$(prefix_stamp "$dll")
   echo "$want" > "$stamp"
 }
