@@ -9,12 +9,6 @@
 
 HRESULT CreateFilterGraph(REFIID riid, void **out);
 
-static void free_media_type(AM_MEDIA_TYPE *mt)
-{
-    if (mt->cbFormat) CoTaskMemFree(mt->pbFormat);
-    if (mt->pUnk) mt->pUnk->Release();
-}
-
 static GUID pin_major(IPin *pin)
 {
     IEnumMediaTypes *types;
@@ -25,7 +19,7 @@ static GUID pin_major(IPin *pin)
         if (types->Next(1, &mt, NULL) == S_OK)
         {
             major = mt->majortype;
-            free_media_type(mt);
+            FreeMediaType(mt);
             CoTaskMemFree(mt);
         }
         types->Release();

@@ -7,6 +7,7 @@
 #include "objects.h"
 #include "gstglue.h"
 #include "camera.h"
+#include "mediatypes.h"
 
 #include <stdio.h>
 #include <string.h>
@@ -26,108 +27,7 @@ static GUID subtype_from_tag(DWORD tag)
     return g;
 }
 
-static void free_media_type(AM_MEDIA_TYPE *mt)
-{
-    if (mt->cbFormat) CoTaskMemFree(mt->pbFormat);
-    if (mt->pUnk) mt->pUnk->Release();
-    memset(mt, 0, sizeof(*mt));
-}
-
-static HRESULT copy_media_type(AM_MEDIA_TYPE *dst, const AM_MEDIA_TYPE *src)
-{
-    *dst = *src;
-    dst->pbFormat = NULL;
-    dst->cbFormat = 0;
-    if (src->cbFormat && src->pbFormat)
-    {
-        if (!(dst->pbFormat = (BYTE *)CoTaskMemAlloc(src->cbFormat)))
-        {
-            dst->pUnk = NULL;
-            return E_OUTOFMEMORY;
-        }
-        memcpy(dst->pbFormat, src->pbFormat, src->cbFormat);
-        dst->cbFormat = src->cbFormat;
-    }
-    if (dst->pUnk) dst->pUnk->AddRef();
-    return S_OK;
-}
-
 class PlatformFilter;
-
-/* ---- IEnumMediaTypes: the pin's one preferred type, or none ---- */
-
-class MediaTypeEnum final : public IEnumMediaTypes
-{
-public:
-    MediaTypeEnum(const AM_MEDIA_TYPE *type, ULONG pos)
-        : ref(1), has_type(type != NULL), pos(pos)
-    {
-        memset(&mt, 0, sizeof(mt));
-        if (type) mt = *type;   /* preferred types carry no format block */
-        PlatformObjectCreated();
-    }
-    ~MediaTypeEnum() { PlatformObjectDestroyed(); }
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **out) override
-    {
-        if (!out) return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IEnumMediaTypes))
-        {
-            *out = static_cast<IEnumMediaTypes *>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = NULL;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&ref); }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        ULONG r = InterlockedDecrement(&ref);
-        if (!r) delete this;
-        return r;
-    }
-    HRESULT STDMETHODCALLTYPE Next(ULONG count, AM_MEDIA_TYPE **types, ULONG *fetched) override
-    {
-        ULONG n = 0;
-        if (!types) return E_POINTER;
-        if (count > 1 && !fetched) return E_INVALIDARG;
-        while (n < count && has_type && pos < 1)
-        {
-            AM_MEDIA_TYPE *t = (AM_MEDIA_TYPE *)CoTaskMemAlloc(sizeof(*t));
-            if (!t) break;
-            *t = mt;
-            types[n++] = t;
-            pos++;
-        }
-        if (fetched) *fetched = n;
-        return n == count ? S_OK : S_FALSE;
-    }
-    HRESULT STDMETHODCALLTYPE Skip(ULONG count) override
-    {
-        ULONG total = has_type ? 1 : 0;   /* pos never passes total */
-        if (count > total - pos)
-        {
-            pos = total;
-            return S_FALSE;
-        }
-        pos += count;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE Reset() override { pos = 0; return S_OK; }
-    HRESULT STDMETHODCALLTYPE Clone(IEnumMediaTypes **out) override
-    {
-        if (!out) return E_POINTER;
-        *out = new (std::nothrow) MediaTypeEnum(has_type ? &mt : NULL, pos);
-        return *out ? S_OK : E_OUTOFMEMORY;
-    }
-
-private:
-    LONG ref;
-    bool has_type;
-    ULONG pos;
-    AM_MEDIA_TYPE mt;
-};
 
 /* ---- IPin: part of the filter object, counted with it ---- */
 
@@ -152,7 +52,7 @@ public:
     {
         if (peer) peer->Release();
         peer = NULL;
-        free_media_type(&mt);
+        FreeMediaType(&mt);
     }
     const WCHAR *Name() const { return name; }
     HRESULT CaptureInterface(REFIID riid, void **out);
@@ -202,8 +102,7 @@ public:
     {
         if (!out) return E_POINTER;
         bool known = !IsEqualGUID(preferred.majortype, GUID_NULL);
-        *out = new (std::nothrow) MediaTypeEnum(known ? &preferred : NULL, 0);
-        return *out ? S_OK : E_OUTOFMEMORY;
+        return CreateMediaTypeEnum(known ? &preferred : NULL, out);
     }
     HRESULT STDMETHODCALLTYPE QueryInternalConnections(IPin **pins, ULONG *count) override
     {
@@ -241,7 +140,7 @@ private:
 
 /* ---- The filter ---- */
 
-class PlatformFilter final : public IBaseFilter, public IAMVideoCompression, public IPlatformFilter
+class PlatformFilter final : public IBaseFilter, public IAMVideoCompression, public IPlatformFilter, public PinList
 {
 public:
     explicit PlatformFilter(const DeviceEntry *e)
@@ -511,9 +410,9 @@ public:
         return S_OK;
     }
 
-    int PinCount() const { return pin_count; }
     Camera *CaptureCamera() const { return camera; }
-    PlatformPin *Pin(int i) { return &pins[i]; }
+    ULONG PinListCount() override { return pin_count; }
+    IPin *PinListItem(ULONG i) override { return &pins[i]; }
     bool Stopped()
     {
         EnterCriticalSection(&cs);
@@ -599,7 +498,7 @@ HRESULT STDMETHODCALLTYPE PlatformPin::Connect(IPin *receiver, const AM_MEDIA_TY
         return hr == E_FAIL ? VFW_E_NO_ACCEPTABLE_TYPES : hr;
 
     EnterCriticalSection(&filter->cs);
-    if (FAILED(hr = copy_media_type(&mt, &offer)))
+    if (FAILED(hr = CopyMediaType(&mt, &offer)))
     {
         LeaveCriticalSection(&filter->cs);
         receiver->Disconnect();
@@ -625,7 +524,7 @@ HRESULT STDMETHODCALLTYPE PlatformPin::ReceiveConnection(IPin *connector, const 
     EnterCriticalSection(&filter->cs);
     if (peer)
         hr = VFW_E_ALREADY_CONNECTED;
-    else if (SUCCEEDED(hr = copy_media_type(&mt, type)))
+    else if (SUCCEEDED(hr = CopyMediaType(&mt, type)))
     {
         peer = connector;
         peer->AddRef();
@@ -642,7 +541,7 @@ HRESULT STDMETHODCALLTYPE PlatformPin::Disconnect()
     EnterCriticalSection(&filter->cs);
     old = peer;
     peer = NULL;
-    free_media_type(&mt);
+    FreeMediaType(&mt);
     LeaveCriticalSection(&filter->cs);
     if (!old) return S_FALSE;
     old->Release();
@@ -665,7 +564,7 @@ HRESULT STDMETHODCALLTYPE PlatformPin::ConnectionMediaType(AM_MEDIA_TYPE *out)
     if (!out) return E_POINTER;
     EnterCriticalSection(&filter->cs);
     if (peer)
-        hr = copy_media_type(out, &mt);
+        hr = CopyMediaType(out, &mt);
     else
     {
         memset(out, 0, sizeof(*out));
@@ -685,84 +584,9 @@ HRESULT STDMETHODCALLTYPE PlatformPin::QueryPinInfo(PIN_INFO *info)
     return S_OK;
 }
 
-/* ---- IEnumPins ---- */
-
-class PinEnum final : public IEnumPins
-{
-public:
-    PinEnum(PlatformFilter *f, ULONG pos) : ref(1), filter(f), pos(pos)
-    {
-        filter->AddRef();
-        PlatformObjectCreated();
-    }
-    ~PinEnum()
-    {
-        filter->Release();
-        PlatformObjectDestroyed();
-    }
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **out) override
-    {
-        if (!out) return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IEnumPins))
-        {
-            *out = static_cast<IEnumPins *>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = NULL;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&ref); }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        ULONG r = InterlockedDecrement(&ref);
-        if (!r) delete this;
-        return r;
-    }
-    HRESULT STDMETHODCALLTYPE Next(ULONG count, IPin **out, ULONG *fetched) override
-    {
-        ULONG n = 0;
-        if (!out) return E_POINTER;
-        if (count > 1 && !fetched) return E_INVALIDARG;
-        while (n < count && pos < (ULONG)filter->PinCount())
-        {
-            out[n] = filter->Pin(pos++);
-            out[n++]->AddRef();
-        }
-        if (fetched) *fetched = n;
-        return n == count ? S_OK : S_FALSE;
-    }
-    HRESULT STDMETHODCALLTYPE Skip(ULONG count) override
-    {
-        ULONG total = filter->PinCount();
-        if (pos >= total || count > total - pos)
-        {
-            pos = total;
-            return S_FALSE;
-        }
-        pos += count;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE Reset() override { pos = 0; return S_OK; }
-    HRESULT STDMETHODCALLTYPE Clone(IEnumPins **out) override
-    {
-        if (!out) return E_POINTER;
-        *out = new (std::nothrow) PinEnum(filter, pos);
-        return *out ? S_OK : E_OUTOFMEMORY;
-    }
-
-private:
-    LONG ref;
-    PlatformFilter *filter;
-    ULONG pos;
-};
-
 HRESULT STDMETHODCALLTYPE PlatformFilter::EnumPins(IEnumPins **out)
 {
-    if (!out) return E_POINTER;
-    *out = new (std::nothrow) PinEnum(this, 0);
-    return *out ? S_OK : E_OUTOFMEMORY;
+    return CreatePinEnum(static_cast<IBaseFilter *>(this), this, out);
 }
 
 HRESULT CreatePlatformFilter(const DeviceEntry *entry, REFIID riid, void **out)

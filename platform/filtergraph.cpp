@@ -600,8 +600,7 @@ static GUID pin_major(IPin *pin)
         if (types->Next(1, &mt, NULL) == S_OK)
         {
             major = mt->majortype;
-            if (mt->cbFormat) CoTaskMemFree(mt->pbFormat);
-            if (mt->pUnk) mt->pUnk->Release();
+            FreeMediaType(mt);
             CoTaskMemFree(mt);
         }
         types->Release();
@@ -661,8 +660,7 @@ HRESULT STDMETHODCALLTYPE FilterGraph::Render(IPin *out)
                 if (vih->bmiHeader.biWidth > 0)
                     r->Window()->SetSourceSize(vih->bmiHeader.biWidth, abs(vih->bmiHeader.biHeight));
             }
-            if (mt.cbFormat) CoTaskMemFree(mt.pbFormat);
-            if (mt.pUnk) mt.pUnk->Release();
+            FreeMediaType(&mt);
         }
     }
     r->Release();

@@ -13,113 +13,6 @@
 
 #define DISCOVER_MS 8000
 
-static void free_type(AM_MEDIA_TYPE *mt)
-{
-    if (mt->cbFormat) CoTaskMemFree(mt->pbFormat);
-    if (mt->pUnk) mt->pUnk->Release();
-    memset(mt, 0, sizeof(*mt));
-}
-
-static HRESULT copy_type(AM_MEDIA_TYPE *dst, const AM_MEDIA_TYPE *src)
-{
-    *dst = *src;
-    dst->pbFormat = NULL;
-    dst->cbFormat = 0;
-    if (src->cbFormat && src->pbFormat)
-    {
-        if (!(dst->pbFormat = (BYTE *)CoTaskMemAlloc(src->cbFormat)))
-        {
-            dst->pUnk = NULL;
-            return E_OUTOFMEMORY;
-        }
-        memcpy(dst->pbFormat, src->pbFormat, src->cbFormat);
-        dst->cbFormat = src->cbFormat;
-    }
-    if (dst->pUnk) dst->pUnk->AddRef();
-    return S_OK;
-}
-
-/* ---- IEnumMediaTypes over one type ---- */
-
-class OneTypeEnum final : public IEnumMediaTypes
-{
-public:
-    OneTypeEnum(const AM_MEDIA_TYPE *t, ULONG p) : ref(1), pos(p)
-    {
-        memset(&mt, 0, sizeof(mt));
-        has = t && !IsEqualGUID(t->majortype, GUID_NULL) && SUCCEEDED(copy_type(&mt, t));
-        PlatformObjectCreated();
-    }
-    ~OneTypeEnum()
-    {
-        free_type(&mt);
-        PlatformObjectDestroyed();
-    }
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **out) override
-    {
-        if (!out) return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IEnumMediaTypes))
-        {
-            *out = static_cast<IEnumMediaTypes *>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = NULL;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&ref); }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        ULONG r = InterlockedDecrement(&ref);
-        if (!r) delete this;
-        return r;
-    }
-    HRESULT STDMETHODCALLTYPE Next(ULONG count, AM_MEDIA_TYPE **types, ULONG *fetched) override
-    {
-        ULONG n = 0;
-        if (!types) return E_POINTER;
-        if (count > 1 && !fetched) return E_INVALIDARG;
-        while (n < count && has && pos < 1)
-        {
-            AM_MEDIA_TYPE *t = (AM_MEDIA_TYPE *)CoTaskMemAlloc(sizeof(*t));
-            if (!t) break;
-            if (FAILED(copy_type(t, &mt)))
-            {
-                CoTaskMemFree(t);
-                break;
-            }
-            types[n++] = t;
-            pos++;
-        }
-        if (fetched) *fetched = n;
-        return n == count ? S_OK : S_FALSE;
-    }
-    HRESULT STDMETHODCALLTYPE Skip(ULONG count) override
-    {
-        ULONG total = has ? 1 : 0;
-        if (count > total - pos)
-        {
-            pos = total;
-            return S_FALSE;
-        }
-        pos += count;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE Reset() override { pos = 0; return S_OK; }
-    HRESULT STDMETHODCALLTYPE Clone(IEnumMediaTypes **out) override
-    {
-        if (!out) return E_POINTER;
-        *out = new (std::nothrow) OneTypeEnum(has ? &mt : NULL, pos);
-        return *out ? S_OK : E_OUTOFMEMORY;
-    }
-
-private:
-    LONG ref;
-    bool has;
-    ULONG pos;
-    AM_MEDIA_TYPE mt;
-};
-
 /* ---- Pins ---- */
 
 void GraphPin::Init(GraphFilter *owner, PIN_DIRECTION dir, const WCHAR *pin_name, const AM_MEDIA_TYPE *type, int i)
@@ -128,7 +21,7 @@ void GraphPin::Init(GraphFilter *owner, PIN_DIRECTION dir, const WCHAR *pin_name
     direction = dir;
     lstrcpynW(name, pin_name, ARRAYSIZE(name));
     memset(&preferred, 0, sizeof(preferred));
-    if (type) copy_type(&preferred, type);
+    if (type) CopyMediaType(&preferred, type);
     index = i;
     peer = NULL;
     memset(&mt, 0, sizeof(mt));
@@ -138,8 +31,8 @@ void GraphPin::Teardown()
 {
     if (peer) peer->Release();
     peer = NULL;
-    free_type(&mt);
-    free_type(&preferred);
+    FreeMediaType(&mt);
+    FreeMediaType(&preferred);
 }
 
 bool GraphPin::Connected()
@@ -193,7 +86,7 @@ HRESULT STDMETHODCALLTYPE GraphPin::Connect(IPin *receiver, const AM_MEDIA_TYPE 
     if (FAILED(hr = receiver->ReceiveConnection(this, &offer)))
         return hr == E_FAIL ? VFW_E_NO_ACCEPTABLE_TYPES : hr;
     EnterCriticalSection(&filter->cs);
-    hr = copy_type(&mt, &offer);
+    hr = CopyMediaType(&mt, &offer);
     if (SUCCEEDED(hr))
     {
         peer = receiver;
@@ -221,7 +114,7 @@ HRESULT STDMETHODCALLTYPE GraphPin::ReceiveConnection(IPin *connector, const AM_
     EnterCriticalSection(&filter->cs);
     if (peer)
         hr = VFW_E_ALREADY_CONNECTED;
-    else if (SUCCEEDED(hr = copy_type(&mt, type)))
+    else if (SUCCEEDED(hr = CopyMediaType(&mt, type)))
     {
         peer = connector;
         peer->AddRef();
@@ -238,7 +131,7 @@ HRESULT STDMETHODCALLTYPE GraphPin::Disconnect()
     EnterCriticalSection(&filter->cs);
     old = peer;
     peer = NULL;
-    free_type(&mt);
+    FreeMediaType(&mt);
     LeaveCriticalSection(&filter->cs);
     if (!old) return S_FALSE;
     old->Release();
@@ -260,7 +153,7 @@ HRESULT STDMETHODCALLTYPE GraphPin::ConnectionMediaType(AM_MEDIA_TYPE *out)
     if (!out) return E_POINTER;
     EnterCriticalSection(&filter->cs);
     if (peer)
-        hr = copy_type(out, &mt);
+        hr = CopyMediaType(out, &mt);
     else
     {
         memset(out, 0, sizeof(*out));
@@ -304,9 +197,7 @@ HRESULT STDMETHODCALLTYPE GraphPin::QueryAccept(const AM_MEDIA_TYPE *type)
 
 HRESULT STDMETHODCALLTYPE GraphPin::EnumMediaTypes(IEnumMediaTypes **out)
 {
-    if (!out) return E_POINTER;
-    *out = new (std::nothrow) OneTypeEnum(&preferred, 0);
-    return *out ? S_OK : E_OUTOFMEMORY;
+    return CreateMediaTypeEnum(IsEqualGUID(preferred.majortype, GUID_NULL) ? NULL : &preferred, out);
 }
 
 HRESULT STDMETHODCALLTYPE GraphPin::QueryInternalConnections(IPin **pins, ULONG *count) { return E_NOTIMPL; }
@@ -317,78 +208,6 @@ HRESULT STDMETHODCALLTYPE GraphPin::NewSegment(REFERENCE_TIME start, REFERENCE_T
 {
     return direction == PINDIR_INPUT ? S_OK : E_UNEXPECTED;
 }
-
-/* ---- IEnumPins ---- */
-
-class GraphPinEnum final : public IEnumPins
-{
-public:
-    GraphPinEnum(GraphFilter *f, ULONG p) : ref(1), filter(f), pos(p)
-    {
-        filter->AddRef();
-        PlatformObjectCreated();
-    }
-    ~GraphPinEnum()
-    {
-        filter->Release();
-        PlatformObjectDestroyed();
-    }
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **out) override
-    {
-        if (!out) return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IEnumPins))
-        {
-            *out = static_cast<IEnumPins *>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = NULL;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&ref); }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        ULONG r = InterlockedDecrement(&ref);
-        if (!r) delete this;
-        return r;
-    }
-    HRESULT STDMETHODCALLTYPE Next(ULONG count, IPin **out, ULONG *fetched) override
-    {
-        ULONG n = 0;
-        if (!out) return E_POINTER;
-        if (count > 1 && !fetched) return E_INVALIDARG;
-        while (n < count && pos < (ULONG)filter->PinCount())
-        {
-            out[n] = filter->Pin(pos++);
-            out[n++]->AddRef();
-        }
-        if (fetched) *fetched = n;
-        return n == count ? S_OK : S_FALSE;
-    }
-    HRESULT STDMETHODCALLTYPE Skip(ULONG count) override
-    {
-        ULONG total = filter->PinCount();
-        if (pos >= total || count > total - pos)
-        {
-            pos = total;
-            return S_FALSE;
-        }
-        pos += count;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE Reset() override { pos = 0; return S_OK; }
-    HRESULT STDMETHODCALLTYPE Clone(IEnumPins **out) override
-    {
-        if (!out) return E_POINTER;
-        *out = new (std::nothrow) GraphPinEnum(filter, pos);
-        return *out ? S_OK : E_OUTOFMEMORY;
-    }
-
-private:
-    LONG ref;
-    GraphFilter *filter;
-    ULONG pos;
-};
 
 /* ---- The filter ---- */
 
@@ -703,9 +522,7 @@ HRESULT STDMETHODCALLTYPE GraphFilter::GetSyncSource(IReferenceClock **out)
 
 HRESULT STDMETHODCALLTYPE GraphFilter::EnumPins(IEnumPins **out)
 {
-    if (!out) return E_POINTER;
-    *out = new (std::nothrow) GraphPinEnum(this, 0);
-    return *out ? S_OK : E_OUTOFMEMORY;
+    return CreatePinEnum(static_cast<IBaseFilter *>(this), this, out);
 }
 
 HRESULT STDMETHODCALLTYPE GraphFilter::FindPin(LPCWSTR id, IPin **out)

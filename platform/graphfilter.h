@@ -7,6 +7,7 @@
 #define MEDIAPLATFORM_GRAPHFILTER_H
 
 #include "graph.h"
+#include "mediatypes.h"
 
 class VideoWindow;
 
@@ -80,7 +81,7 @@ struct SourceStream
     int fps_num, fps_den;   /* as measured; 0/1 when unknown */
 };
 
-class GraphFilter final : public IBaseFilter, public IFileSinkFilter2, public IFileSourceFilter
+class GraphFilter final : public IBaseFilter, public IFileSinkFilter2, public IFileSourceFilter, public PinList
 {
 public:
     explicit GraphFilter(GraphFilterType type);
@@ -122,8 +123,9 @@ public:
 
     /* for the graph */
     GraphFilterType Type() const { return type; }
-    int PinCount() const { return pin_count; }
     GraphPin *Pin(int i) { return &pins[i]; }
+    ULONG PinListCount() override { return pin_count; }
+    IPin *PinListItem(ULONG i) override { return &pins[i]; }
     bool Stopped();
     const char *UnixPath() const { return unix_path; }
     int StreamCount() const { return stream_count; }

@@ -2,6 +2,7 @@
 // per group delivering the group's media type over the timeline's whole length. The filter's streams
 // come from the GES timeline the glue builds (IPlatformSourceElement); the graph runs them.
 #include "objects.h"
+#include "mediatypes.h"
 #include "graph.h"
 #include "timeline.h"
 
@@ -11,110 +12,7 @@
 
 namespace {
 
-void free_mt(AM_MEDIA_TYPE *mt)
-{
-    if (mt->cbFormat) CoTaskMemFree(mt->pbFormat);
-    if (mt->pUnk) mt->pUnk->Release();
-    memset(mt, 0, sizeof(*mt));
-}
-
-HRESULT copy_mt(AM_MEDIA_TYPE *dst, const AM_MEDIA_TYPE *src)
-{
-    *dst = *src;
-    dst->pbFormat = NULL;
-    dst->cbFormat = 0;
-    if (src->cbFormat && src->pbFormat)
-    {
-        if (!(dst->pbFormat = (BYTE *)CoTaskMemAlloc(src->cbFormat)))
-        {
-            dst->pUnk = NULL;
-            return E_OUTOFMEMORY;
-        }
-        memcpy(dst->pbFormat, src->pbFormat, src->cbFormat);
-        dst->cbFormat = src->cbFormat;
-    }
-    if (dst->pUnk) dst->pUnk->AddRef();
-    return S_OK;
-}
-
 class TimelineSource;
-
-/* ---- IEnumMediaTypes over one type ---- */
-
-class OneTypeEnum final : public IEnumMediaTypes
-{
-public:
-    OneTypeEnum(const AM_MEDIA_TYPE *type, ULONG p) : ref(1), pos(p)
-    {
-        if (FAILED(copy_mt(&mt, type))) memset(&mt, 0, sizeof(mt));
-        PlatformObjectCreated();
-    }
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **out) override
-    {
-        if (!out) return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IEnumMediaTypes))
-        {
-            *out = static_cast<IEnumMediaTypes *>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = NULL;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&ref); }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        ULONG r = InterlockedDecrement(&ref);
-        if (!r) delete this;
-        return r;
-    }
-    HRESULT STDMETHODCALLTYPE Next(ULONG count, AM_MEDIA_TYPE **types, ULONG *fetched) override
-    {
-        ULONG n = 0;
-        if (!types) return E_POINTER;
-        if (count > 1 && !fetched) return E_INVALIDARG;
-        if (n < count && pos < 1)
-        {
-            AM_MEDIA_TYPE *t = (AM_MEDIA_TYPE *)CoTaskMemAlloc(sizeof(*t));
-            if (t && SUCCEEDED(copy_mt(t, &mt)))
-            {
-                types[n++] = t;
-                pos++;
-            }
-            else
-                CoTaskMemFree(t);
-        }
-        if (fetched) *fetched = n;
-        return n == count ? S_OK : S_FALSE;
-    }
-    HRESULT STDMETHODCALLTYPE Skip(ULONG count) override
-    {
-        if (count > 1 - pos)
-        {
-            pos = 1;
-            return S_FALSE;
-        }
-        pos += count;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE Reset() override { pos = 0; return S_OK; }
-    HRESULT STDMETHODCALLTYPE Clone(IEnumMediaTypes **out) override
-    {
-        if (!out) return E_POINTER;
-        *out = new (std::nothrow) OneTypeEnum(&mt, pos);
-        return *out ? S_OK : E_OUTOFMEMORY;
-    }
-
-private:
-    ~OneTypeEnum()
-    {
-        free_mt(&mt);
-        PlatformObjectDestroyed();
-    }
-    LONG ref;
-    ULONG pos;
-    AM_MEDIA_TYPE mt;
-};
 
 /* ---- Output pin of one group: part of the filter object, counted with it ---- */
 
@@ -126,8 +24,8 @@ public:
     {
         if (peer) peer->Release();
         peer = NULL;
-        free_mt(&mt);
-        free_mt(&connected_mt);
+        FreeMediaType(&mt);
+        FreeMediaType(&connected_mt);
     }
     bool IsConnected() const { return peer != NULL; }
 
@@ -169,7 +67,7 @@ public:
             memset(out, 0, sizeof(*out));
             return VFW_E_NOT_CONNECTED;
         }
-        return copy_mt(out, &connected_mt);
+        return CopyMediaType(out, &connected_mt);
     }
     HRESULT STDMETHODCALLTYPE QueryPinInfo(PIN_INFO *info) override;
     HRESULT STDMETHODCALLTYPE QueryDirection(PIN_DIRECTION *dir) override
@@ -194,9 +92,7 @@ public:
     }
     HRESULT STDMETHODCALLTYPE EnumMediaTypes(IEnumMediaTypes **out) override
     {
-        if (!out) return E_POINTER;
-        *out = new (std::nothrow) OneTypeEnum(&mt, 0);
-        return *out ? S_OK : E_OUTOFMEMORY;
+        return CreateMediaTypeEnum(&mt, out);
     }
     HRESULT STDMETHODCALLTYPE QueryInternalConnections(IPin **pins, ULONG *count) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE EndOfStream() override { return E_UNEXPECTED; }
@@ -230,7 +126,7 @@ private:
 
 /* ---- The source filter ---- */
 
-class TimelineSource final : public IBaseFilter, public IPlatformSourceElement
+class TimelineSource final : public IBaseFilter, public IPlatformSourceElement, public PinList
 {
 public:
     // takes the copy
@@ -403,6 +299,8 @@ private:
         DeleteCriticalSection(&cs);
         PlatformObjectDestroyed();
     }
+    ULONG PinListCount() override { return count; }
+    IPin *PinListItem(ULONG i) override { return &pins[i]; }
     HRESULT SetState(FILTER_STATE s)
     {
         EnterCriticalSection(&cs);
@@ -437,7 +335,7 @@ void TimelinePin::Init(TimelineSource *f, int i, const AM_MEDIA_TYPE *type)
     index = i;
     peer = NULL;
     memset(&connected_mt, 0, sizeof(connected_mt));
-    if (FAILED(copy_mt(&mt, type))) memset(&mt, 0, sizeof(mt));
+    if (FAILED(CopyMediaType(&mt, type))) memset(&mt, 0, sizeof(mt));
     TimelineSource::swprintf_name(name, i);
 }
 
@@ -471,7 +369,7 @@ HRESULT STDMETHODCALLTYPE TimelinePin::Connect(IPin *receiver, const AM_MEDIA_TY
     if (busy) return VFW_E_ALREADY_CONNECTED;
     if (FAILED(hr = receiver->ReceiveConnection(this, &mt))) return hr == E_FAIL ? VFW_E_NO_ACCEPTABLE_TYPES : hr;
     EnterCriticalSection(&filter->cs);
-    if (SUCCEEDED(hr = copy_mt(&connected_mt, &mt)))
+    if (SUCCEEDED(hr = CopyMediaType(&connected_mt, &mt)))
     {
         peer = receiver;
         peer->AddRef();
@@ -488,88 +386,16 @@ HRESULT STDMETHODCALLTYPE TimelinePin::Disconnect()
     EnterCriticalSection(&filter->cs);
     old = peer;
     peer = NULL;
-    free_mt(&connected_mt);
+    FreeMediaType(&connected_mt);
     LeaveCriticalSection(&filter->cs);
     if (!old) return S_FALSE;
     old->Release();
     return S_OK;
 }
 
-class PinEnum final : public IEnumPins
-{
-public:
-    PinEnum(TimelineSource *f, ULONG p) : ref(1), filter(f), pos(p)
-    {
-        filter->AddRef();
-        PlatformObjectCreated();
-    }
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **out) override
-    {
-        if (!out) return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IEnumPins))
-        {
-            *out = static_cast<IEnumPins *>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = NULL;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&ref); }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        ULONG r = InterlockedDecrement(&ref);
-        if (!r) delete this;
-        return r;
-    }
-    HRESULT STDMETHODCALLTYPE Next(ULONG n, IPin **out, ULONG *fetched) override
-    {
-        ULONG got = 0;
-        if (!out) return E_POINTER;
-        if (n > 1 && !fetched) return E_INVALIDARG;
-        while (got < n && pos < (ULONG)filter->count)
-        {
-            out[got] = &filter->pins[pos++];
-            out[got++]->AddRef();
-        }
-        if (fetched) *fetched = got;
-        return got == n ? S_OK : S_FALSE;
-    }
-    HRESULT STDMETHODCALLTYPE Skip(ULONG n) override
-    {
-        ULONG total = filter->count;
-        if (pos >= total || n > total - pos)
-        {
-            pos = total;
-            return S_FALSE;
-        }
-        pos += n;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE Reset() override { pos = 0; return S_OK; }
-    HRESULT STDMETHODCALLTYPE Clone(IEnumPins **out) override
-    {
-        if (!out) return E_POINTER;
-        *out = new (std::nothrow) PinEnum(filter, pos);
-        return *out ? S_OK : E_OUTOFMEMORY;
-    }
-
-private:
-    ~PinEnum()
-    {
-        filter->Release();
-        PlatformObjectDestroyed();
-    }
-    LONG ref;
-    TimelineSource *filter;
-    ULONG pos;
-};
-
 HRESULT STDMETHODCALLTYPE TimelineSource::EnumPins(IEnumPins **out)
 {
-    if (!out) return E_POINTER;
-    *out = new (std::nothrow) PinEnum(this, 0);
-    return *out ? S_OK : E_OUTOFMEMORY;
+    return CreatePinEnum(static_cast<IBaseFilter *>(this), this, out);
 }
 
 /* ---- The render engine ---- */

@@ -4,6 +4,7 @@
 // into the glue's description for the render engine.
 #include "objects.h"
 #include "timeline.h"
+#include "mediatypes.h"
 
 #include <mmreg.h>
 #include <math.h>
@@ -18,32 +19,6 @@ const double DEFAULT_FPS = 15.0;
 
 REFERENCE_TIME to_units(double seconds) { return (REFERENCE_TIME)llround(seconds * UNITS); }
 double to_seconds(REFERENCE_TIME t) { return (double)t / UNITS; }
-
-void free_mt(AM_MEDIA_TYPE *mt)
-{
-    if (mt->cbFormat) CoTaskMemFree(mt->pbFormat);
-    if (mt->pUnk) mt->pUnk->Release();
-    memset(mt, 0, sizeof(*mt));
-}
-
-HRESULT copy_mt(AM_MEDIA_TYPE *dst, const AM_MEDIA_TYPE *src)
-{
-    *dst = *src;
-    dst->pbFormat = NULL;
-    dst->cbFormat = 0;
-    if (src->cbFormat && src->pbFormat)
-    {
-        if (!(dst->pbFormat = (BYTE *)CoTaskMemAlloc(src->cbFormat)))
-        {
-            dst->pUnk = NULL;
-            return E_OUTOFMEMORY;
-        }
-        memcpy(dst->pbFormat, src->pbFormat, src->cbFormat);
-        dst->cbFormat = src->cbFormat;
-    }
-    if (dst->pUnk) dst->pUnk->AddRef();
-    return S_OK;
-}
 
 // A group's media type in the glue's terms; false for what the platform cannot deliver.
 bool group_format(const AM_MEDIA_TYPE *mt, gg_group *g)
@@ -394,7 +369,7 @@ public:
             memset(out, 0, sizeof(*out));
             return VFW_E_NOT_CONNECTED;
         }
-        return copy_mt(out, &mt);
+        return CopyMediaType(out, &mt);
     }
     HRESULT STDMETHODCALLTYPE SetMediaType(AM_MEDIA_TYPE *type) override
     {
@@ -403,8 +378,8 @@ public:
         HRESULT hr;
         if (!type) return E_POINTER;
         if (!group_format(type, &g)) return VFW_E_INVALIDMEDIATYPE;
-        if (FAILED(hr = copy_mt(&copy, type))) return hr;
-        if (has_mt) free_mt(&mt);
+        if (FAILED(hr = CopyMediaType(&copy, type))) return hr;
+        if (has_mt) FreeMediaType(&mt);
         mt = copy;
         has_mt = true;
         return S_OK;
@@ -1109,7 +1084,7 @@ TimelineNode::~TimelineNode()
         }
     if (setter) setter->Release();
     if (sub_object) sub_object->Release();
-    if (has_mt) free_mt(&mt);
+    if (has_mt) FreeMediaType(&mt);
     SysFreeString(user_name);
     SysFreeString(group_name);
     SysFreeString(media_name);
@@ -1534,7 +1509,7 @@ HRESULT Timeline::CopyGroup(TimelineNode *group, TimelineGroupCopy *out)
 
     memset(&g, 0, sizeof(g));
     if (!group->has_mt || !group_format(&group->mt, &g)) return VFW_E_INVALIDMEDIATYPE;
-    if (FAILED(hr = copy_mt(&out->mt, &group->mt))) return hr;
+    if (FAILED(hr = CopyMediaType(&out->mt, &group->mt))) return hr;
     fps_fraction(group->output_fps > 0.0 ? group->output_fps : default_fps, &g.fps_num, &g.fps_den);
     collect_layers(group, &layers);
     g.layers = (int)layers.size();
@@ -1692,7 +1667,7 @@ HRESULT STDMETHODCALLTYPE Timeline::CopyTimeline(TimelineCopy **out)
 
 TimelineCopy::~TimelineCopy()
 {
-    for (auto &g : groups) free_mt(&g.mt);
+    for (auto &g : groups) FreeMediaType(&g.mt);
 }
 
 void TimelineCopy::Finish()

@@ -5,6 +5,7 @@
  * pipeline. Input: any audio; output: a byte stream (MEDIATYPE_Stream, MEDIASUBTYPE_WAVE).
  */
 #include "objects.h"
+#include "mediatypes.h"
 
 #include <string.h>
 #include <new>
@@ -14,100 +15,7 @@ HRESULT CreateWavDest(REFIID riid, void **out);
 static const WCHAR wavdest_name[] = L"WavDest";
 static const char wavdest_element[] = "platformwavdest";
 
-static void wd_free_media_type(AM_MEDIA_TYPE *mt)
-{
-    if (mt->cbFormat) CoTaskMemFree(mt->pbFormat);
-    if (mt->pUnk) mt->pUnk->Release();
-    memset(mt, 0, sizeof(*mt));
-}
-
-static HRESULT wd_copy_media_type(AM_MEDIA_TYPE *dst, const AM_MEDIA_TYPE *src)
-{
-    *dst = *src;
-    dst->pbFormat = NULL;
-    dst->cbFormat = 0;
-    if (src->cbFormat && src->pbFormat)
-    {
-        if (!(dst->pbFormat = (BYTE *)CoTaskMemAlloc(src->cbFormat)))
-        {
-            dst->pUnk = NULL;
-            return E_OUTOFMEMORY;
-        }
-        memcpy(dst->pbFormat, src->pbFormat, src->cbFormat);
-        dst->cbFormat = src->cbFormat;
-    }
-    if (dst->pUnk) dst->pUnk->AddRef();
-    return S_OK;
-}
-
 class WavDestFilter;
-
-/* ---- IEnumMediaTypes: the pin's one preferred type ---- */
-
-class WavDestTypeEnum final : public IEnumMediaTypes
-{
-public:
-    WavDestTypeEnum(const AM_MEDIA_TYPE *type, ULONG pos) : ref(1), mt(*type), pos(pos) { PlatformObjectCreated(); }
-    ~WavDestTypeEnum() { PlatformObjectDestroyed(); }
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **out) override
-    {
-        if (!out) return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IEnumMediaTypes))
-        {
-            *out = static_cast<IEnumMediaTypes *>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = NULL;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&ref); }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        ULONG r = InterlockedDecrement(&ref);
-        if (!r) delete this;
-        return r;
-    }
-    HRESULT STDMETHODCALLTYPE Next(ULONG count, AM_MEDIA_TYPE **types, ULONG *fetched) override
-    {
-        ULONG n = 0;
-        if (!types) return E_POINTER;
-        if (count > 1 && !fetched) return E_INVALIDARG;
-        while (n < count && pos < 1)
-        {
-            AM_MEDIA_TYPE *t = (AM_MEDIA_TYPE *)CoTaskMemAlloc(sizeof(*t));
-            if (!t) break;
-            *t = mt;   /* no format block */
-            types[n++] = t;
-            pos++;
-        }
-        if (fetched) *fetched = n;
-        return n == count ? S_OK : S_FALSE;
-    }
-    HRESULT STDMETHODCALLTYPE Skip(ULONG count) override
-    {
-        if (count > 1 - pos)
-        {
-            pos = 1;
-            return S_FALSE;
-        }
-        pos += count;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE Reset() override { pos = 0; return S_OK; }
-    HRESULT STDMETHODCALLTYPE Clone(IEnumMediaTypes **out) override
-    {
-        if (!out) return E_POINTER;
-        *out = new (std::nothrow) WavDestTypeEnum(&mt, pos);
-        return *out ? S_OK : E_OUTOFMEMORY;
-    }
-
-private:
-    LONG ref;
-    AM_MEDIA_TYPE mt;
-    ULONG pos;
-};
 
 /* ---- IPin: part of the filter object, counted with it ---- */
 
@@ -131,7 +39,7 @@ public:
     {
         if (peer) peer->Release();
         peer = NULL;
-        wd_free_media_type(&mt);
+        FreeMediaType(&mt);
     }
     const WCHAR *Name() const { return name; }
 
@@ -177,9 +85,7 @@ public:
     }
     HRESULT STDMETHODCALLTYPE EnumMediaTypes(IEnumMediaTypes **out) override
     {
-        if (!out) return E_POINTER;
-        *out = new (std::nothrow) WavDestTypeEnum(&preferred, 0);
-        return *out ? S_OK : E_OUTOFMEMORY;
+        return CreateMediaTypeEnum(&preferred, out);
     }
     HRESULT STDMETHODCALLTYPE QueryInternalConnections(IPin **pins, ULONG *count) override { return E_NOTIMPL; }
     /* streaming calls reach input pins only */
@@ -213,7 +119,7 @@ private:
 
 /* ---- The filter ---- */
 
-class WavDestFilter final : public IBaseFilter, public IPlatformFilter
+class WavDestFilter final : public IBaseFilter, public IPlatformFilter, public PinList
 {
 public:
     WavDestFilter() : ref(1), state(State_Stopped), clock(NULL), graph(NULL)
@@ -351,7 +257,8 @@ public:
         return S_OK;
     }
 
-    WavDestPin *Pin(int i) { return &pins[i]; }
+    ULONG PinListCount() override { return 2; }
+    IPin *PinListItem(ULONG i) override { return &pins[i]; }
     bool Stopped()
     {
         EnterCriticalSection(&cs);
@@ -402,7 +309,7 @@ HRESULT STDMETHODCALLTYPE WavDestPin::Connect(IPin *receiver, const AM_MEDIA_TYP
         return hr == E_FAIL ? VFW_E_NO_ACCEPTABLE_TYPES : hr;
 
     EnterCriticalSection(&filter->cs);
-    if (FAILED(hr = wd_copy_media_type(&mt, &offer)))
+    if (FAILED(hr = CopyMediaType(&mt, &offer)))
     {
         LeaveCriticalSection(&filter->cs);
         receiver->Disconnect();
@@ -428,7 +335,7 @@ HRESULT STDMETHODCALLTYPE WavDestPin::ReceiveConnection(IPin *connector, const A
     EnterCriticalSection(&filter->cs);
     if (peer)
         hr = VFW_E_ALREADY_CONNECTED;
-    else if (SUCCEEDED(hr = wd_copy_media_type(&mt, type)))
+    else if (SUCCEEDED(hr = CopyMediaType(&mt, type)))
     {
         peer = connector;
         peer->AddRef();
@@ -445,7 +352,7 @@ HRESULT STDMETHODCALLTYPE WavDestPin::Disconnect()
     EnterCriticalSection(&filter->cs);
     old = peer;
     peer = NULL;
-    wd_free_media_type(&mt);
+    FreeMediaType(&mt);
     LeaveCriticalSection(&filter->cs);
     if (!old) return S_FALSE;
     old->Release();
@@ -468,7 +375,7 @@ HRESULT STDMETHODCALLTYPE WavDestPin::ConnectionMediaType(AM_MEDIA_TYPE *out)
     if (!out) return E_POINTER;
     EnterCriticalSection(&filter->cs);
     if (peer)
-        hr = wd_copy_media_type(out, &mt);
+        hr = CopyMediaType(out, &mt);
     else
     {
         memset(out, 0, sizeof(*out));
@@ -488,83 +395,9 @@ HRESULT STDMETHODCALLTYPE WavDestPin::QueryPinInfo(PIN_INFO *info)
     return S_OK;
 }
 
-/* ---- IEnumPins ---- */
-
-class WavDestPinEnum final : public IEnumPins
-{
-public:
-    WavDestPinEnum(WavDestFilter *f, ULONG pos) : ref(1), filter(f), pos(pos)
-    {
-        filter->AddRef();
-        PlatformObjectCreated();
-    }
-    ~WavDestPinEnum()
-    {
-        filter->Release();
-        PlatformObjectDestroyed();
-    }
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **out) override
-    {
-        if (!out) return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IEnumPins))
-        {
-            *out = static_cast<IEnumPins *>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = NULL;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&ref); }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        ULONG r = InterlockedDecrement(&ref);
-        if (!r) delete this;
-        return r;
-    }
-    HRESULT STDMETHODCALLTYPE Next(ULONG count, IPin **out, ULONG *fetched) override
-    {
-        ULONG n = 0;
-        if (!out) return E_POINTER;
-        if (count > 1 && !fetched) return E_INVALIDARG;
-        while (n < count && pos < 2)
-        {
-            out[n] = filter->Pin(pos++);
-            out[n++]->AddRef();
-        }
-        if (fetched) *fetched = n;
-        return n == count ? S_OK : S_FALSE;
-    }
-    HRESULT STDMETHODCALLTYPE Skip(ULONG count) override
-    {
-        if (pos >= 2 || count > 2 - pos)
-        {
-            pos = 2;
-            return S_FALSE;
-        }
-        pos += count;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE Reset() override { pos = 0; return S_OK; }
-    HRESULT STDMETHODCALLTYPE Clone(IEnumPins **out) override
-    {
-        if (!out) return E_POINTER;
-        *out = new (std::nothrow) WavDestPinEnum(filter, pos);
-        return *out ? S_OK : E_OUTOFMEMORY;
-    }
-
-private:
-    LONG ref;
-    WavDestFilter *filter;
-    ULONG pos;
-};
-
 HRESULT STDMETHODCALLTYPE WavDestFilter::EnumPins(IEnumPins **out)
 {
-    if (!out) return E_POINTER;
-    *out = new (std::nothrow) WavDestPinEnum(this, 0);
-    return *out ? S_OK : E_OUTOFMEMORY;
+    return CreatePinEnum(static_cast<IBaseFilter *>(this), this, out);
 }
 
 HRESULT CreateWavDest(REFIID riid, void **out)
