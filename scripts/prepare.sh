@@ -83,6 +83,8 @@ prepare_prefix() {
     say "creating Wine prefix $WINEPREFIX"
     "$WINE" wineboot -i >/dev/null 2>&1
   fi
+  # Window captions draw their buttons with Marlett, which Wine finds only among the prefix's fonts.
+  cp -f /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null
   local reg=$(mktemp --suffix=.reg)
   cat > "$reg" <<'REG'
 REGEDIT4
