@@ -77,7 +77,7 @@ int SplitCommandLine(const char *arguments)
     for (;;) {
         while (*p == ' ' || *p == '\t') p++;
         if (!*p) break;
-        char name[MAX_ITEMS * 4] = "";
+        char name[MAX_PATH * 4] = "";  // an over-long argument is cut when it is placed
         int n = 0;
         bool quoted = false;
         for (; *p && (quoted || (*p != ' ' && *p != '\t')); p++) {
