@@ -12,10 +12,11 @@ fi
 export PATH=$ROOT/build/bin:/usr/lib/wine:$PATH
 
 SUITE_PACKAGES="wine64 wine64-tools libwine-dev xvfb xauth fonts-ipafont-gothic g++-mingw-w64-x86-64
- locales cmake ninja-build pkg-config g++ libgtest-dev
+ locales cmake ninja-build pkg-config g++ libgtest-dev googletest
  libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev libges-1.0-dev libgdk-pixbuf-2.0-dev
  gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly
- gstreamer1.0-libav gstreamer1.0-tools gstreamer1.0-x ffmpeg imagemagick x11-utils fonts-wine"
+ gstreamer1.0-libav gstreamer1.0-tools gstreamer1.0-x gstreamer1.0-gl ffmpeg imagemagick x11-utils fonts-wine
+ zlib1g-dev"
 
 say() { printf '%s\n' "$*" >&2; }
 
