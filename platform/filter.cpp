@@ -172,6 +172,13 @@ public:
             pin_count = 1;
             camera = CameraCreate(&entry, static_cast<IBaseFilter *>(this), static_cast<IPin *>(&pins[0]));
             break;
+        case FILTER_WAVDEST:
+            pins[0].Init(this, PINDIR_INPUT, L"In", MEDIATYPE_Audio, GUID_NULL);
+            pins[1].Init(this, PINDIR_OUTPUT, L"Out", MEDIATYPE_Stream, MEDIASUBTYPE_WAVE);
+            pin_count = 2;
+            break;
+        default:
+            break;
         }
         PlatformObjectCreated();
     }
@@ -403,6 +410,11 @@ public:
             n = snprintf(text, sizeof(text), "%s%s%s", entry.transition->element,
                          *entry.transition->properties ? " " : "", entry.transition->properties);
             break;
+        case FILTER_WAVDEST:
+            n = snprintf(text, sizeof(text), "platformwavdest");
+            break;
+        default:   /* the capture filter is described above; the graph's own filters have no fragment */
+            break;
         }
         LeaveCriticalSection(&cs);
         if (n < 0 || n >= (int)sizeof(text) || n >= size) return E_OUTOFMEMORY;
@@ -601,4 +613,16 @@ HRESULT CreatePlatformFilter(const DeviceEntry *entry, REFIID riid, void **out)
     hr = filter->QueryInterface(riid, out);
     filter->Release();
     return hr;
+}
+
+/* WavDest: between an audio stream and a File Writer, it makes a RIFF WAVE file of whatever audio reaches
+ * it (the "platformwavdest" element). Input: any audio; output: a byte stream (MEDIATYPE_Stream, WAVE). */
+HRESULT CreateWavDest(REFIID riid, void **out)
+{
+    DeviceEntry entry;
+    memset(&entry, 0, sizeof(entry));
+    entry.clsid = CLSID_WavDest;
+    lstrcpynW(entry.name, L"WavDest", ARRAYSIZE(entry.name));
+    entry.kind = FILTER_WAVDEST;
+    return CreatePlatformFilter(&entry, riid, out);
 }

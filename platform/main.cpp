@@ -22,7 +22,7 @@ struct ClassEntry
     const WCHAR *wine_dll;    /* Wine's own server of this class, put back on unregistration */
 };
 
-HRESULT CreateWavDest(REFIID riid, void **out);   /* CLSID_WavDest (wavdestfilter.cpp) */
+HRESULT CreateWavDest(REFIID riid, void **out);   /* CLSID_WavDest (filter.cpp) */
 HRESULT CreateFilterGraph(REFIID riid, void **out);            /* filtergraph.cpp */
 HRESULT CreateCaptureGraphBuilder(REFIID riid, void **out);    /* capturebuilder.cpp */
 HRESULT CreateFileWriter(REFIID riid, void **out);             /* graphfilter.cpp */
