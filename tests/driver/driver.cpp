@@ -767,13 +767,17 @@ bool post(HWND wnd, UINT msg, WPARAM wp, LPARAM lp)
 
 bool sync(HWND wnd, DWORD ms)
 {
-    // A sent message is handled when the thread next looks at its queue; a first round trip can come
-    // back before a message posted earlier is handled, the second cannot.
+    // A sent message is handled before the posted ones still waiting, so one round trip can come back
+    // while an earlier posted command is yet to run. Round trips go on until two in a row come back at
+    // once: a thread that is still working through posted commands holds one of them up.
     DWORD start = GetTickCount();
-    for (int round = 0; round < 2; round++) {
+    int quick = 0;
+    while (quick < 2) {
         DWORD used = GetTickCount() - start;
         DWORD_PTR res;
         if (used >= ms || !SendMessageTimeoutA(wnd, WM_NULL, 0, 0, SMTO_NORMAL, ms - used, &res)) return false;
+        quick = GetTickCount() - start - used < 20 ? quick + 1 : 0;
+        Sleep(5);
     }
     return true;
 }
