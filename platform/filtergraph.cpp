@@ -946,6 +946,7 @@ void FilterGraph::TeardownPipeline()
     if (bus_thread)
     {
         InterlockedExchange(&bus_quit, 1);
+        pl_wake(pl);
         WaitForSingleObject(bus_thread, INFINITE);
         CloseHandle(bus_thread);
         bus_thread = NULL;

@@ -64,9 +64,11 @@ struct pipeline {
     int link_count;
     int writers;             /* file sinks */
     int renderers;           /* clock-synced sinks */
-    GMutex eos_lock;
+    GMutex eos_lock;             /* also guards woken */
     GCond eos_cond;
     int eos_seen;
+    GCond wake_cond;
+    int woken;                   /* pl_wake called since the last pl_next_message */
     int built;
 };
 
@@ -79,6 +81,7 @@ pipeline *pl_new(void)
     g_mutex_init(&p->lock);
     g_mutex_init(&p->eos_lock);
     g_cond_init(&p->eos_cond);
+    g_cond_init(&p->wake_cond);
     return p;
 }
 
@@ -803,8 +806,23 @@ int pl_next_message(pipeline *p, unsigned timeout_ms, struct pl_message *out)
         g_usleep((gulong)timeout_ms * 1000);
         return PL_MSG_NONE;
     }
+    /* a stopped pipeline's bus drops what is posted: nothing but pl_wake can come */
+    if (GST_OBJECT_FLAG_IS_SET(p->bus, GST_BUS_FLUSHING))
+    {
+        gint64 deadline = g_get_monotonic_time() + (gint64)timeout_ms * G_TIME_SPAN_MILLISECOND;
+        g_mutex_lock(&p->eos_lock);
+        while (!p->woken)
+            if (!g_cond_wait_until(&p->wake_cond, &p->eos_lock, deadline)) break;
+        p->woken = 0;
+        g_mutex_unlock(&p->eos_lock);
+        return PL_MSG_NONE;
+    }
     m = gst_bus_timed_pop_filtered(p->bus, (GstClockTime)timeout_ms * GST_MSECOND,
-                                   GST_MESSAGE_EOS | GST_MESSAGE_ERROR | GST_MESSAGE_STEP_DONE | GST_MESSAGE_ASYNC_DONE);
+                                   GST_MESSAGE_EOS | GST_MESSAGE_ERROR | GST_MESSAGE_STEP_DONE | GST_MESSAGE_ASYNC_DONE
+                                   | GST_MESSAGE_APPLICATION);
+    g_mutex_lock(&p->eos_lock);
+    p->woken = 0;
+    g_mutex_unlock(&p->eos_lock);
     if (!m) return PL_MSG_NONE;
     switch (GST_MESSAGE_TYPE(m))
     {
@@ -831,6 +849,16 @@ int pl_next_message(pipeline *p, unsigned timeout_ms, struct pl_message *out)
     }
     gst_message_unref(m);
     return out->type;
+}
+
+void pl_wake(pipeline *p)
+{
+    g_mutex_lock(&p->eos_lock);
+    p->woken = 1;
+    g_cond_broadcast(&p->wake_cond);
+    g_mutex_unlock(&p->eos_lock);
+    if (p->built)
+        gst_bus_post(p->bus, gst_message_new_application(GST_OBJECT(p->bin), gst_structure_new_empty("wake")));
 }
 
 struct frame_handle {
@@ -924,6 +952,7 @@ void pl_free(pipeline *p)
     g_mutex_clear(&p->lock);
     g_mutex_clear(&p->eos_lock);
     g_cond_clear(&p->eos_cond);
+    g_cond_clear(&p->wake_cond);
     g_free(p);
 }
 

@@ -80,6 +80,8 @@ int pl_step(pipeline *p, int renderer, int frames);
 
 /* Next message of the bus, waiting up to timeout_ms. PL_MSG_NONE on timeout. */
 int pl_next_message(pipeline *p, unsigned timeout_ms, struct pl_message *m);
+/* Makes a pl_next_message that is waiting return PL_MSG_NONE at once. */
+void pl_wake(pipeline *p);
 
 /* Newest frame of a video renderer node that has not been handed out yet, waiting up to timeout_ms.
  * 1 with the frame (release it), 0 on timeout. */
