@@ -766,6 +766,40 @@ static void pin_place(IPin *pin, IBaseFilter **owner, int *number)
     *number = n;
 }
 
+/* The output streams of a filter whose pins feed a video encoder: bit i for stream i. An encoder converts
+ * the pictures it takes itself, so they need not be converted into the pin's format first. */
+static unsigned streams_into_encoders(IBaseFilter *filter)
+{
+    IEnumPins *pins;
+    IPin *pin, *peer;
+    unsigned mask = 0;
+
+    if (FAILED(filter->EnumPins(&pins))) return 0;
+    while (pins->Next(1, &pin, NULL) == S_OK)
+    {
+        if (SUCCEEDED(pin->ConnectedTo(&peer)))
+        {
+            IBaseFilter *from, *to;
+            IPlatformFilter *pf;
+            int output, input;
+            pin_place(pin, &from, &output);
+            pin_place(peer, &to, &input);
+            if (to && SUCCEEDED(to->QueryInterface(IID_IPlatformFilter, (void **)&pf)))
+            {
+                const DeviceEntry *e = pf->GetEntry();
+                if (e && e->kind == FILTER_VIDEO_ENCODER && output >= 0 && output < 32) mask |= 1u << output;
+                pf->Release();
+            }
+            if (from) from->Release();
+            if (to) to->Release();
+            peer->Release();
+        }
+        pin->Release();
+    }
+    pins->Release();
+    return mask;
+}
+
 HRESULT FilterGraph::CheckWriters()
 {
     for (int i = 0; i < filter_count; i++)
@@ -870,7 +904,7 @@ HRESULT FilterGraph::BuildPipeline()
                 if (FAILED(se->GetPadName(k, names[k], sizeof(names[k])))) names[k][0] = 0;
                 pads[k] = names[k];
             }
-            if ((element = se->CreateElement()))
+            if ((element = se->CreateElement(streams_into_encoders(f))))
                 node_of[i] = pl_add_element_source(pl, element, count, pads, kinds);
             se->Release();
         }

@@ -289,6 +289,7 @@ static GESTrack *select_track(GESTimeline *timeline, GESClip *clip, GESTrackElem
 static GstCaps *group_caps(const struct gg_group *g, int with_format)
 {
     if (g->video) {
+        if (g->any_format) with_format = 0;
         const char *format = g->bits == 15 ? "RGB15" : g->bits == 16 ? "RGB16" : g->bits == 24 ? "BGR"
                            : g->alpha ? "BGRA" : "BGRx";
         GstCaps *caps = gst_caps_new_simple("video/x-raw", "width", G_TYPE_INT, g->width,
@@ -836,8 +837,9 @@ int gg_timeline_build(const struct gg_group *groups, int count, int64_t length, 
     gst_object_ref_sink(tl->ges);
     g_signal_connect(tl->ges, "select-element-track", G_CALLBACK(select_track), NULL);
     for (int i = 0; i < count; i++) {
-        /* the mixer delivers the group's pictures itself */
-        GstCaps *caps = group_caps(&groups[i], groups[i].video);
+        /* the mixer works in its own pixel format, converted once at the track's output; a group with
+         * alpha is mixed in its own format so that the alpha survives */
+        GstCaps *caps = group_caps(&groups[i], groups[i].video && groups[i].alpha);
         tracks[i] = groups[i].video ? GES_TRACK(ges_video_track_new()) : GES_TRACK(ges_audio_track_new());
         ges_track_set_restriction_caps(tracks[i], caps);
         gst_caps_unref(caps);

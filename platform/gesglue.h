@@ -63,6 +63,10 @@ struct gg_group {
     /* audio */
     int channels, rate, sample_bits, is_float;
 
+    /* video: whoever takes the pictures converts them itself (an encoder), so they may leave in the
+     * timeline's own pixel format instead of the one above */
+    int any_format;
+
     int layers;
     int source_count, transition_count, volume_count;
     const struct gg_source *sources;

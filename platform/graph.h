@@ -33,8 +33,10 @@ IPlatformSourceElement : public IUnknown
     /* Number of streams, and the major type of stream i (MEDIATYPE_Video or MEDIATYPE_Audio). */
     virtual int STDMETHODCALLTYPE GetStreamCount(void) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetStreamType(int index, GUID *majorType) = 0;
-    /* A new reference to the element (a GstElement *, floating reference sunk), NULL on failure. */
-    virtual void *STDMETHODCALLTYPE CreateElement(void) = 0;
+    /* A new reference to the element (a GstElement *, floating reference sunk), NULL on failure. The
+     * streams whose bit is set in converted (bit i: stream i) feed a filter that converts the pictures
+     * itself: they may leave in whatever raw format costs the element least. */
+    virtual void *STDMETHODCALLTYPE CreateElement(unsigned converted) = 0;
     /* Name of the element's source pad of stream i, valid while the element lives. */
     virtual HRESULT STDMETHODCALLTYPE GetPadName(int index, char *name, int size) = 0;
 };

@@ -249,12 +249,14 @@ public:
         return S_OK;
     }
     // a fresh timeline each time: the graph may build its pipeline more than once
-    void *STDMETHODCALLTYPE CreateElement(void) override
+    void *STDMETHODCALLTYPE CreateElement(unsigned converted) override
     {
         gg_timeline *tl = NULL;
         char message[512];
         void *element = NULL;
-        if (gg_timeline_build(copy->flat.data(), (int)copy->flat.size(), copy->length * 100, &tl, message,
+        std::vector<gg_group> groups(copy->flat);
+        for (size_t i = 0; i < groups.size() && i < 32; i++) groups[i].any_format = (converted >> i) & 1;
+        if (gg_timeline_build(groups.data(), (int)groups.size(), copy->length * 100, &tl, message,
                               sizeof(message)) == GG_OK)
         {
             element = gg_timeline_take_element(tl);

@@ -717,7 +717,7 @@ public:
         *major = i == 0 ? MEDIATYPE_Video : MEDIATYPE_Audio;
         return S_OK;
     }
-    void *STDMETHODCALLTYPE CreateElement(void) override;
+    void *STDMETHODCALLTYPE CreateElement(unsigned converted) override;
     HRESULT STDMETHODCALLTYPE GetPadName(int i, char *name, int size) override
     {
         snprintf(name, size, "%s", i == 0 ? "video_out" : "audio_out");
@@ -865,8 +865,12 @@ ULONG STDMETHODCALLTYPE ElementSource::Release()
 
 // 2 s of test picture and tone in a bin with two named source pads, made with the GStreamer that the
 // platform has loaded into this process.
-void *ElementSource::CreateElement(void)
+// The streams the graph last said feed an encoder (CreateElement's argument).
+static unsigned streams_converted = ~0u;
+
+void *ElementSource::CreateElement(unsigned converted)
 {
+    streams_converted = converted;
     void *gst = dlopen("libgstreamer-1.0.so.0", RTLD_NOW | RTLD_NOLOAD);
     if (!gst) return NULL;
     auto parse = (void *(*)(const char *, int, void **))dlsym(gst, "gst_parse_bin_from_description");
@@ -913,6 +917,7 @@ TEST_F(Graph, ReadyMadeElementStreamsGoThroughTheEncoderIntoAvi)
     mux->Release();
     src->Release();
     EXPECT_EQ(RunToEnd(30000), EC_COMPLETE);
+    EXPECT_EQ(streams_converted, 1u);   // the picture goes through the encoder, the sound straight to the file
     std::string v = probe(out, "v:0", "codec_tag_string,width,height");
     EXPECT_EQ(value(v, "codec_tag_string"), "MJPG");
     EXPECT_EQ(value(v, "width"), "160");
