@@ -33,9 +33,9 @@ mjpeg=$(cut "Motion JPEG" "$work/mjpeg.avi")
 ff_raw=$(timed ff -ss $from -i "$work/in.avi" -t $length -c:v rawvideo -pix_fmt bgr24 -c:a pcm_s16le "$work/ff_raw.avi")
 ff_mjpeg=$(timed ff -ss $from -i "$work/in.avi" -t $length -c:v mjpeg -q:v 5 -c:a pcm_s16le "$work/ff_mjpeg.avi")
 
-printf 'Snipwell, none:         %6.2f s (%s frames)\n' "$none" "$(frames "$work/none.avi")"
-printf 'ffmpeg, raw video:      %6.2f s (%s frames)\n' "$ff_raw" "$(frames "$work/ff_raw.avi")"
-printf 'Snipwell, Motion JPEG:  %6.2f s (%s frames)\n' "$mjpeg" "$(frames "$work/mjpeg.avi")"
-printf 'ffmpeg, mjpeg -q:v 5:   %6.2f s (%s frames)\n' "$ff_mjpeg" "$(frames "$work/ff_mjpeg.avi")"
-printf 'ratio none/raw:         %6.2f\n' "$(echo "$none / $ff_raw" | bc -l)"
-printf 'ratio Motion JPEG:      %6.2f (target <= 0.6)\n' "$(echo "$mjpeg / $ff_mjpeg" | bc -l)"
+printf 'Snipwell, none:         %6.3f s (%s frames)\n' "$none" "$(frames "$work/none.avi")"
+printf 'ffmpeg, raw video:      %6.3f s (%s frames)\n' "$ff_raw" "$(frames "$work/ff_raw.avi")"
+printf 'Snipwell, Motion JPEG:  %6.3f s (%s frames)\n' "$mjpeg" "$(frames "$work/mjpeg.avi")"
+printf 'ffmpeg, mjpeg -q:v 5:   %6.3f s (%s frames)\n' "$ff_mjpeg" "$(frames "$work/ff_mjpeg.avi")"
+printf 'ratio none/raw:         %6.3f\n' "$(echo "$none / $ff_raw" | bc -l)"
+printf 'ratio Motion JPEG:      %6.3f (target <= 0.6)\n' "$(echo "$mjpeg / $ff_mjpeg" | bc -l)"
