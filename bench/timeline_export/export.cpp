@@ -2,6 +2,7 @@
 // audio group 0 and video group 1, one track per clip, the AVI chain with the "Motion JPEG" compressor.
 // Usage: export.exe MOVIE STILL SOUND OUT.avi   (DOS paths); prints the seconds the export took.
 #include <windows.h>
+#include <initializer_list>
 #include <dshow.h>
 #include "editing_services.h"
 
