@@ -366,8 +366,81 @@ static int discover_stream_file(const char *path, unsigned timeout_ms, struct di
     return status;
 }
 
+/* ---- What was found lately: a program looks at the same file several times (opened, described, cut,
+ * opened again), and a file that has not changed since tells the same. ---- */
+
+enum { REMEMBERED = 16 };
+
+struct remembered {
+    char *path;                 /* NULL: free slot */
+    struct stat st;             /* the file as it was looked at */
+    struct discover_media media;
+    unsigned long long used;
+};
+
+static GMutex remembered_lock;
+static struct remembered remembered[REMEMBERED];
+static unsigned long long remembered_clock;
+
+static int same_file_state(const struct stat *a, const struct stat *b)
+{
+    return a->st_dev == b->st_dev && a->st_ino == b->st_ino && a->st_size == b->st_size
+        && a->st_mtim.tv_sec == b->st_mtim.tv_sec && a->st_mtim.tv_nsec == b->st_mtim.tv_nsec
+        && a->st_ctim.tv_sec == b->st_ctim.tv_sec && a->st_ctim.tv_nsec == b->st_ctim.tv_nsec;
+}
+
+static int copy_media(const struct discover_media *from, struct discover_media *to)
+{
+    *to = *from;
+    to->streams = malloc(from->count * sizeof(*to->streams));
+    if (!to->streams) {
+        memset(to, 0, sizeof(*to));
+        return 0;
+    }
+    memcpy(to->streams, from->streams, from->count * sizeof(*to->streams));
+    return 1;
+}
+
+static int recall(const char *path, const struct stat *st, struct discover_media *media)
+{
+    int found = 0;
+    g_mutex_lock(&remembered_lock);
+    for (int i = 0; i < REMEMBERED && !found; i++) {
+        struct remembered *r = &remembered[i];
+        if (r->path && !strcmp(r->path, path) && same_file_state(&r->st, st)) {
+            found = copy_media(&r->media, media);
+            r->used = ++remembered_clock;
+        }
+    }
+    g_mutex_unlock(&remembered_lock);
+    return found;
+}
+
+static void remember(const char *path, const struct stat *st, const struct discover_media *media)
+{
+    struct remembered *slot = &remembered[0];
+    g_mutex_lock(&remembered_lock);
+    for (int i = 0; i < REMEMBERED; i++) {
+        struct remembered *r = &remembered[i];
+        if (r->path && !strcmp(r->path, path)) { slot = r; break; }
+        if (!r->path || r->used < slot->used) slot = r;
+    }
+    free(slot->path);
+    discover_media_free(&slot->media);
+    memset(slot, 0, sizeof(*slot));
+    if ((slot->path = strdup(path)) && copy_media(media, &slot->media)) {
+        slot->st = *st;
+        slot->used = ++remembered_clock;
+    } else {
+        free(slot->path);
+        slot->path = NULL;
+    }
+    g_mutex_unlock(&remembered_lock);
+}
+
 int discover_file(const char *unix_path, unsigned timeout_ms, struct discover_media *media)
 {
+    struct stat before, after;
     int status;
 
     if (!media) return DISCOVER_NO_MEMORY;
@@ -375,8 +448,11 @@ int discover_file(const char *unix_path, unsigned timeout_ms, struct discover_me
     if (!unix_path || !*unix_path) return DISCOVER_NOT_FOUND;
     status = check_file(unix_path);
     if (status != DISCOVER_OK) return status;
+    if (stat(unix_path, &before) == 0 && recall(unix_path, &before, media)) return DISCOVER_OK;
     if (is_still_image(unix_path)) status = discover_still(unix_path, media);
     else status = discover_stream_file(unix_path, timeout_ms, media);
     if (status != DISCOVER_OK) discover_media_free(media);
+    /* only a file that stayed as it was while it was looked at is remembered */
+    else if (stat(unix_path, &after) == 0 && same_file_state(&before, &after)) remember(unix_path, &after, media);
     return status;
 }
