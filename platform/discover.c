@@ -448,11 +448,13 @@ int discover_file(const char *unix_path, unsigned timeout_ms, struct discover_me
     if (!unix_path || !*unix_path) return DISCOVER_NOT_FOUND;
     status = check_file(unix_path);
     if (status != DISCOVER_OK) return status;
-    if (stat(unix_path, &before) == 0 && recall(unix_path, &before, media)) return DISCOVER_OK;
+    int known = stat(unix_path, &before) == 0;
+    if (known && recall(unix_path, &before, media)) return DISCOVER_OK;
     if (is_still_image(unix_path)) status = discover_still(unix_path, media);
     else status = discover_stream_file(unix_path, timeout_ms, media);
     if (status != DISCOVER_OK) discover_media_free(media);
     /* only a file that stayed as it was while it was looked at is remembered */
-    else if (stat(unix_path, &after) == 0 && same_file_state(&before, &after)) remember(unix_path, &after, media);
+    else if (known && stat(unix_path, &after) == 0 && same_file_state(&before, &after))
+        remember(unix_path, &after, media);
     return status;
 }
