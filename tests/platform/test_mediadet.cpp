@@ -475,6 +475,18 @@ TEST_F(MediaDetTest, ReopeningDetectsAfresh)
     GUID major;
     ASSERT_EQ(S_OK, det->get_StreamType(&major));
     EXPECT_TRUE(IsEqualGUID(major, MEDIATYPE_Audio));
+
+    // New contents of exactly the same size: 1 s at 8 kHz, then 0.5 s at 16 kHz (16000 bytes of samples).
+    std::string unix_scratch = unix_name(scratch);
+    double length = 0;
+    ASSERT_TRUE(run_ffmpeg("-f lavfi -i sine=sample_rate=8000:duration=1 -c:a pcm_s16le", unix_scratch));
+    ASSERT_EQ(S_OK, open(scratch));
+    ASSERT_EQ(S_OK, det->get_StreamLength(&length));
+    EXPECT_NEAR(1.0, length, 0.01);
+    ASSERT_TRUE(run_ffmpeg("-f lavfi -i sine=sample_rate=16000:duration=0.5 -c:a pcm_s16le", unix_scratch));
+    ASSERT_EQ(S_OK, open(scratch));
+    ASSERT_EQ(S_OK, det->get_StreamLength(&length));
+    EXPECT_NEAR(0.5, length, 0.01);
 }
 
 // A file that cannot be read fails cleanly, and nothing of the file before it is reported afterwards.
