@@ -7,7 +7,7 @@
 #include "objects.h"
 #include "gstglue.h"
 #include "camera.h"
-#include "mediatypes.h"
+#include "pin.h"
 
 #include <stdio.h>
 #include <string.h>
@@ -31,94 +31,14 @@ class PlatformFilter;
 
 /* ---- IPin: part of the filter object, counted with it ---- */
 
-class PlatformPin final : public IPin
+class PlatformPin final : public ConnectionPin
 {
 public:
-    void Init(PlatformFilter *owner, PIN_DIRECTION dir, const WCHAR *pin_name, REFGUID major, REFGUID sub)
-    {
-        filter = owner;
-        direction = dir;
-        lstrcpynW(name, pin_name, ARRAYSIZE(name));
-        memset(&preferred, 0, sizeof(preferred));
-        preferred.majortype = major;
-        preferred.subtype = sub;
-        preferred.bFixedSizeSamples = IsEqualGUID(major, MEDIATYPE_Audio);
-        preferred.lSampleSize = preferred.bFixedSizeSamples ? 1 : 0;
-        preferred.bTemporalCompression = !preferred.bFixedSizeSamples;
-        peer = NULL;
-        memset(&mt, 0, sizeof(mt));
-    }
-    void Teardown()
-    {
-        if (peer) peer->Release();
-        peer = NULL;
-        FreeMediaType(&mt);
-    }
-    const WCHAR *Name() const { return name; }
-    HRESULT CaptureInterface(REFIID riid, void **out);
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **out) override
-    {
-        if (!out) return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IPin))
-        {
-            *out = static_cast<IPin *>(this);
-            AddRef();
-            return S_OK;
-        }
-        if (direction == PINDIR_OUTPUT) return CaptureInterface(riid, out);
-        *out = NULL;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
-
-    HRESULT STDMETHODCALLTYPE Connect(IPin *receiver, const AM_MEDIA_TYPE *type) override;
-    HRESULT STDMETHODCALLTYPE ReceiveConnection(IPin *connector, const AM_MEDIA_TYPE *type) override;
-    HRESULT STDMETHODCALLTYPE Disconnect() override;
-    HRESULT STDMETHODCALLTYPE ConnectedTo(IPin **out) override;
-    HRESULT STDMETHODCALLTYPE ConnectionMediaType(AM_MEDIA_TYPE *out) override;
-    HRESULT STDMETHODCALLTYPE QueryPinInfo(PIN_INFO *info) override;
-    HRESULT STDMETHODCALLTYPE QueryDirection(PIN_DIRECTION *dir) override
-    {
-        if (!dir) return E_POINTER;
-        *dir = direction;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE QueryId(LPWSTR *id) override
-    {
-        if (!id) return E_POINTER;
-        size_t size = (lstrlenW(name) + 1) * sizeof(WCHAR);
-        if (!(*id = (LPWSTR)CoTaskMemAlloc(size))) return E_OUTOFMEMORY;
-        memcpy(*id, name, size);
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE QueryAccept(const AM_MEDIA_TYPE *type) override
-    {
-        if (!type) return E_POINTER;
-        return Accepts(type) ? S_OK : S_FALSE;
-    }
-    HRESULT STDMETHODCALLTYPE EnumMediaTypes(IEnumMediaTypes **out) override
-    {
-        if (!out) return E_POINTER;
-        bool known = !IsEqualGUID(preferred.majortype, GUID_NULL);
-        return CreateMediaTypeEnum(known ? &preferred : NULL, out);
-    }
-    HRESULT STDMETHODCALLTYPE QueryInternalConnections(IPin **pins, ULONG *count) override
-    {
-        return E_NOTIMPL;
-    }
-    /* streaming calls reach input pins only */
-    HRESULT STDMETHODCALLTYPE EndOfStream() override { return direction == PINDIR_INPUT ? S_OK : E_UNEXPECTED; }
-    HRESULT STDMETHODCALLTYPE BeginFlush() override { return direction == PINDIR_INPUT ? S_OK : E_UNEXPECTED; }
-    HRESULT STDMETHODCALLTYPE EndFlush() override { return direction == PINDIR_INPUT ? S_OK : E_UNEXPECTED; }
-    HRESULT STDMETHODCALLTYPE NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) override
-    {
-        return direction == PINDIR_INPUT ? S_OK : E_UNEXPECTED;
-    }
+    void Init(PlatformFilter *owner, PIN_DIRECTION dir, const WCHAR *pin_name, REFGUID major, REFGUID sub);
+    void Teardown() { TeardownPin(); }
 
 private:
-    bool Accepts(const AM_MEDIA_TYPE *type) const
+    bool Accepts(const AM_MEDIA_TYPE *type) const override
     {
         if (!IsEqualGUID(preferred.majortype, GUID_NULL) && !IsEqualGUID(type->majortype, GUID_NULL)
                 && !IsEqualGUID(type->majortype, preferred.majortype))
@@ -129,13 +49,25 @@ private:
             return false;
         return true;
     }
+    /* our type, with whatever the caller fixed */
+    AM_MEDIA_TYPE Offer(const AM_MEDIA_TYPE *type) const override
+    {
+        AM_MEDIA_TYPE offer = preferred;
+        if (!type) return offer;
+        if (!IsEqualGUID(type->majortype, GUID_NULL)) offer.majortype = type->majortype;
+        if (!IsEqualGUID(type->subtype, GUID_NULL)) offer.subtype = type->subtype;
+        if (!IsEqualGUID(type->formattype, GUID_NULL))
+        {
+            offer.formattype = type->formattype;
+            offer.cbFormat = type->cbFormat;
+            offer.pbFormat = type->pbFormat;
+        }
+        return offer;
+    }
+    /* IAMStreamConfig on a capture filter's pin, as on the filter */
+    HRESULT MoreInterfaces(REFIID riid, void **out) override;
 
     PlatformFilter *filter;
-    PIN_DIRECTION direction;
-    WCHAR name[MAX_PIN_NAME];
-    AM_MEDIA_TYPE preferred;   /* no format block */
-    IPin *peer;
-    AM_MEDIA_TYPE mt;          /* of the connection */
 };
 
 /* ---- The filter ---- */
@@ -425,13 +357,6 @@ public:
     Camera *CaptureCamera() const { return camera; }
     ULONG PinListCount() override { return pin_count; }
     IPin *PinListItem(ULONG i) override { return &pins[i]; }
-    bool Stopped()
-    {
-        EnterCriticalSection(&cs);
-        bool s = state == State_Stopped;
-        LeaveCriticalSection(&cs);
-        return s;
-    }
 
 private:
     bool HasCompressionSettings() const
@@ -464,136 +389,23 @@ private:
     Camera *camera;        /* capture filters: formats and picture controls (camera.cpp) */
 };
 
-ULONG STDMETHODCALLTYPE PlatformPin::AddRef() { return filter->AddRef(); }
-ULONG STDMETHODCALLTYPE PlatformPin::Release() { return filter->Release(); }
-
-/* IAMStreamConfig on a capture filter's pin, as on the filter */
-HRESULT PlatformPin::CaptureInterface(REFIID riid, void **out)
+void PlatformPin::Init(PlatformFilter *owner, PIN_DIRECTION dir, const WCHAR *pin_name, REFGUID major, REFGUID sub)
 {
+    AM_MEDIA_TYPE type;
+    memset(&type, 0, sizeof(type));
+    type.majortype = major;
+    type.subtype = sub;
+    type.bFixedSizeSamples = IsEqualGUID(major, MEDIATYPE_Audio);
+    type.lSampleSize = type.bFixedSizeSamples ? 1 : 0;
+    type.bTemporalCompression = !type.bFixedSizeSamples;
+    filter = owner;
+    InitPin(static_cast<IBaseFilter *>(owner), &owner->cs, dir, pin_name, &type);
+}
+
+HRESULT PlatformPin::MoreInterfaces(REFIID riid, void **out)
+{
+    if (direction != PINDIR_OUTPUT) return ConnectionPin::MoreInterfaces(riid, out);
     return CameraPinInterface(filter->CaptureCamera(), riid, out);
-}
-
-HRESULT STDMETHODCALLTYPE PlatformPin::Connect(IPin *receiver, const AM_MEDIA_TYPE *type)
-{
-    AM_MEDIA_TYPE offer;
-    PIN_DIRECTION peer_dir;
-    HRESULT hr;
-
-    if (!receiver) return E_POINTER;
-    if (direction != PINDIR_OUTPUT) return E_UNEXPECTED;
-    if (!filter->Stopped()) return VFW_E_NOT_STOPPED;
-    if (FAILED(receiver->QueryDirection(&peer_dir)) || peer_dir != PINDIR_INPUT) return VFW_E_INVALID_DIRECTION;
-
-    EnterCriticalSection(&filter->cs);
-    if (peer)
-    {
-        LeaveCriticalSection(&filter->cs);
-        return VFW_E_ALREADY_CONNECTED;
-    }
-    LeaveCriticalSection(&filter->cs);
-
-    /* offer our type, with whatever the caller fixed */
-    offer = preferred;
-    if (type)
-    {
-        if (!Accepts(type)) return VFW_E_TYPE_NOT_ACCEPTED;
-        if (!IsEqualGUID(type->majortype, GUID_NULL)) offer.majortype = type->majortype;
-        if (!IsEqualGUID(type->subtype, GUID_NULL)) offer.subtype = type->subtype;
-        if (!IsEqualGUID(type->formattype, GUID_NULL))
-        {
-            offer.formattype = type->formattype;
-            offer.cbFormat = type->cbFormat;
-            offer.pbFormat = type->pbFormat;
-        }
-    }
-    if (FAILED(hr = receiver->ReceiveConnection(this, &offer)))
-        return hr == E_FAIL ? VFW_E_NO_ACCEPTABLE_TYPES : hr;
-
-    EnterCriticalSection(&filter->cs);
-    if (FAILED(hr = CopyMediaType(&mt, &offer)))
-    {
-        LeaveCriticalSection(&filter->cs);
-        receiver->Disconnect();
-        return hr;
-    }
-    peer = receiver;
-    peer->AddRef();
-    LeaveCriticalSection(&filter->cs);
-    return S_OK;
-}
-
-HRESULT STDMETHODCALLTYPE PlatformPin::ReceiveConnection(IPin *connector, const AM_MEDIA_TYPE *type)
-{
-    PIN_DIRECTION peer_dir;
-    HRESULT hr;
-
-    if (!connector || !type) return E_POINTER;
-    if (direction != PINDIR_INPUT) return E_UNEXPECTED;
-    if (!filter->Stopped()) return VFW_E_NOT_STOPPED;
-    if (FAILED(connector->QueryDirection(&peer_dir)) || peer_dir != PINDIR_OUTPUT) return VFW_E_INVALID_DIRECTION;
-    if (!Accepts(type)) return VFW_E_TYPE_NOT_ACCEPTED;
-
-    EnterCriticalSection(&filter->cs);
-    if (peer)
-        hr = VFW_E_ALREADY_CONNECTED;
-    else if (SUCCEEDED(hr = CopyMediaType(&mt, type)))
-    {
-        peer = connector;
-        peer->AddRef();
-    }
-    LeaveCriticalSection(&filter->cs);
-    return hr;
-}
-
-HRESULT STDMETHODCALLTYPE PlatformPin::Disconnect()
-{
-    IPin *old;
-
-    if (!filter->Stopped()) return VFW_E_NOT_STOPPED;
-    EnterCriticalSection(&filter->cs);
-    old = peer;
-    peer = NULL;
-    FreeMediaType(&mt);
-    LeaveCriticalSection(&filter->cs);
-    if (!old) return S_FALSE;
-    old->Release();
-    return S_OK;
-}
-
-HRESULT STDMETHODCALLTYPE PlatformPin::ConnectedTo(IPin **out)
-{
-    if (!out) return E_POINTER;
-    EnterCriticalSection(&filter->cs);
-    if ((*out = peer)) peer->AddRef();
-    LeaveCriticalSection(&filter->cs);
-    return *out ? S_OK : VFW_E_NOT_CONNECTED;
-}
-
-HRESULT STDMETHODCALLTYPE PlatformPin::ConnectionMediaType(AM_MEDIA_TYPE *out)
-{
-    HRESULT hr;
-
-    if (!out) return E_POINTER;
-    EnterCriticalSection(&filter->cs);
-    if (peer)
-        hr = CopyMediaType(out, &mt);
-    else
-    {
-        memset(out, 0, sizeof(*out));
-        hr = VFW_E_NOT_CONNECTED;
-    }
-    LeaveCriticalSection(&filter->cs);
-    return hr;
-}
-
-HRESULT STDMETHODCALLTYPE PlatformPin::QueryPinInfo(PIN_INFO *info)
-{
-    if (!info) return E_POINTER;
-    info->pFilter = static_cast<IBaseFilter *>(filter);
-    info->pFilter->AddRef();
-    info->dir = direction;
-    lstrcpynW(info->achName, name, ARRAYSIZE(info->achName));
-    return S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE PlatformFilter::EnumPins(IEnumPins **out)

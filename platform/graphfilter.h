@@ -6,8 +6,7 @@
 #ifndef MEDIAPLATFORM_GRAPHFILTER_H
 #define MEDIAPLATFORM_GRAPHFILTER_H
 
-#include "graph.h"
-#include "mediatypes.h"
+#include "pin.h"
 
 class VideoWindow;
 
@@ -28,48 +27,18 @@ EDS_GUID(IID_IGraphFilter, 0x7e41c2d8, 0x3b90, 0x4a5e, 0x86, 0x1f, 0xd2, 0x58, 0
 
 class GraphFilter;
 
-class GraphPin final : public IPin, public IPlatformPin
+class GraphPin final : public StreamPin
 {
 public:
     void Init(GraphFilter *owner, PIN_DIRECTION dir, const WCHAR *pin_name, const AM_MEDIA_TYPE *type, int index);
-    void Teardown();
-    const WCHAR *Name() const { return name; }
-    PIN_DIRECTION Direction() const { return direction; }
-    const AM_MEDIA_TYPE &Preferred() const { return preferred; }
-    bool Connected();
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **out) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
-    HRESULT STDMETHODCALLTYPE Connect(IPin *receiver, const AM_MEDIA_TYPE *type) override;
-    HRESULT STDMETHODCALLTYPE ReceiveConnection(IPin *connector, const AM_MEDIA_TYPE *type) override;
-    HRESULT STDMETHODCALLTYPE Disconnect() override;
-    HRESULT STDMETHODCALLTYPE ConnectedTo(IPin **out) override;
-    HRESULT STDMETHODCALLTYPE ConnectionMediaType(AM_MEDIA_TYPE *out) override;
-    HRESULT STDMETHODCALLTYPE QueryPinInfo(PIN_INFO *info) override;
-    HRESULT STDMETHODCALLTYPE QueryDirection(PIN_DIRECTION *dir) override;
-    HRESULT STDMETHODCALLTYPE QueryId(LPWSTR *id) override;
-    HRESULT STDMETHODCALLTYPE QueryAccept(const AM_MEDIA_TYPE *type) override;
-    HRESULT STDMETHODCALLTYPE EnumMediaTypes(IEnumMediaTypes **out) override;
-    HRESULT STDMETHODCALLTYPE QueryInternalConnections(IPin **pins, ULONG *count) override;
-    HRESULT STDMETHODCALLTYPE EndOfStream() override;
-    HRESULT STDMETHODCALLTYPE BeginFlush() override;
-    HRESULT STDMETHODCALLTYPE EndFlush() override;
-    HRESULT STDMETHODCALLTYPE NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) override;
-
-    IBaseFilter *STDMETHODCALLTYPE GetOwner(void) override;
-    int STDMETHODCALLTYPE GetStreamIndex(void) override { return index; }
+    void Teardown() { TeardownPin(); }
 
 private:
-    bool Accepts(const AM_MEDIA_TYPE *type) const;
+    /* the major type, when both name one */
+    bool Accepts(const AM_MEDIA_TYPE *type) const override;
+    void OnConnected() override;
 
     GraphFilter *filter;
-    PIN_DIRECTION direction;
-    WCHAR name[MAX_PIN_NAME];
-    AM_MEDIA_TYPE preferred;   /* with its format block */
-    int index;
-    IPin *peer;
-    AM_MEDIA_TYPE mt;
 };
 
 /* One stream of a source file, as the graph needs it. */

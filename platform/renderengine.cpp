@@ -2,8 +2,7 @@
 // per group delivering the group's media type over the timeline's whole length. The filter's streams
 // come from the GES timeline the glue builds (IPlatformSourceElement); the graph runs them.
 #include "objects.h"
-#include "mediatypes.h"
-#include "graph.h"
+#include "pin.h"
 #include "timeline.h"
 
 #include <new>
@@ -16,112 +15,23 @@ class TimelineSource;
 
 /* ---- Output pin of one group: part of the filter object, counted with it ---- */
 
-class TimelinePin final : public IPin, public IPlatformPin
+class TimelinePin final : public StreamPin
 {
 public:
     void Init(TimelineSource *f, int i, const AM_MEDIA_TYPE *type);
-    void Teardown()
-    {
-        if (peer) peer->Release();
-        peer = NULL;
-        FreeMediaType(&mt);
-        FreeMediaType(&connected_mt);
-    }
-    bool IsConnected() const { return peer != NULL; }
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **out) override
-    {
-        if (!out) return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IPin))
-            *out = static_cast<IPin *>(this);
-        else if (IsEqualIID(riid, IID_IPlatformPin))
-            *out = static_cast<IPlatformPin *>(this);
-        else
-        {
-            *out = NULL;
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
-
-    HRESULT STDMETHODCALLTYPE Connect(IPin *receiver, const AM_MEDIA_TYPE *type) override;
-    HRESULT STDMETHODCALLTYPE ReceiveConnection(IPin *connector, const AM_MEDIA_TYPE *type) override
-    {
-        return E_UNEXPECTED;   // an output pin
-    }
-    HRESULT STDMETHODCALLTYPE Disconnect() override;
-    HRESULT STDMETHODCALLTYPE ConnectedTo(IPin **out) override
-    {
-        if (!out) return E_POINTER;
-        if ((*out = peer)) peer->AddRef();
-        return peer ? S_OK : VFW_E_NOT_CONNECTED;
-    }
-    HRESULT STDMETHODCALLTYPE ConnectionMediaType(AM_MEDIA_TYPE *out) override
-    {
-        if (!out) return E_POINTER;
-        if (!peer)
-        {
-            memset(out, 0, sizeof(*out));
-            return VFW_E_NOT_CONNECTED;
-        }
-        return CopyMediaType(out, &connected_mt);
-    }
-    HRESULT STDMETHODCALLTYPE QueryPinInfo(PIN_INFO *info) override;
-    HRESULT STDMETHODCALLTYPE QueryDirection(PIN_DIRECTION *dir) override
-    {
-        if (!dir) return E_POINTER;
-        *dir = PINDIR_OUTPUT;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE QueryId(LPWSTR *id) override
-    {
-        if (!id) return E_POINTER;
-        size_t size = (lstrlenW(name) + 1) * sizeof(WCHAR);
-        if (!(*id = (LPWSTR)CoTaskMemAlloc(size))) return E_OUTOFMEMORY;
-        memcpy(*id, name, size);
-        return S_OK;
-    }
-    // the group's type only; GUID_NULL parts of the question match anything
-    HRESULT STDMETHODCALLTYPE QueryAccept(const AM_MEDIA_TYPE *type) override
-    {
-        if (!type) return E_POINTER;
-        return Accepts(type) ? S_OK : S_FALSE;
-    }
-    HRESULT STDMETHODCALLTYPE EnumMediaTypes(IEnumMediaTypes **out) override
-    {
-        return CreateMediaTypeEnum(&mt, out);
-    }
-    HRESULT STDMETHODCALLTYPE QueryInternalConnections(IPin **pins, ULONG *count) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE EndOfStream() override { return E_UNEXPECTED; }
-    HRESULT STDMETHODCALLTYPE BeginFlush() override { return E_UNEXPECTED; }
-    HRESULT STDMETHODCALLTYPE EndFlush() override { return E_UNEXPECTED; }
-    HRESULT STDMETHODCALLTYPE NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) override
-    {
-        return E_UNEXPECTED;
-    }
-
-    // IPlatformPin
-    IBaseFilter *STDMETHODCALLTYPE GetOwner(void) override;
-    int STDMETHODCALLTYPE GetStreamIndex(void) override { return index; }
+    void Teardown() { TeardownPin(); }
 
 private:
-    bool Accepts(const AM_MEDIA_TYPE *type) const
+    // the group's type only, offered whatever the caller asks; GUID_NULL parts of a question match anything
+    bool Accepts(const AM_MEDIA_TYPE *type) const override
     {
-        if (!IsEqualGUID(type->majortype, GUID_NULL) && !IsEqualGUID(type->majortype, mt.majortype)) return false;
-        if (!IsEqualGUID(type->subtype, GUID_NULL) && !IsEqualGUID(type->subtype, mt.subtype)) return false;
-        if (!IsEqualGUID(type->formattype, GUID_NULL) && !IsEqualGUID(type->formattype, mt.formattype)) return false;
+        if (!IsEqualGUID(type->majortype, GUID_NULL) && !IsEqualGUID(type->majortype, preferred.majortype))
+            return false;
+        if (!IsEqualGUID(type->subtype, GUID_NULL) && !IsEqualGUID(type->subtype, preferred.subtype)) return false;
+        if (!IsEqualGUID(type->formattype, GUID_NULL) && !IsEqualGUID(type->formattype, preferred.formattype))
+            return false;
         return true;
     }
-
-    TimelineSource *filter;
-    int index;
-    WCHAR name[32];
-    AM_MEDIA_TYPE mt;             // the group's
-    AM_MEDIA_TYPE connected_mt;
-    IPin *peer;
 };
 
 /* ---- The source filter ---- */
@@ -283,14 +193,6 @@ public:
         MultiByteToWideChar(CP_ACP, 0, narrow, -1, buffer, 32);
     }
 
-    bool Stopped()
-    {
-        EnterCriticalSection(&cs);
-        bool s = state == State_Stopped;
-        LeaveCriticalSection(&cs);
-        return s;
-    }
-
 private:
     ~TimelineSource()
     {
@@ -333,66 +235,10 @@ TimelineSource::TimelineSource(TimelineCopy *c)
 
 void TimelinePin::Init(TimelineSource *f, int i, const AM_MEDIA_TYPE *type)
 {
-    filter = f;
+    WCHAR pin_name[32];
+    TimelineSource::swprintf_name(pin_name, i);
     index = i;
-    peer = NULL;
-    memset(&connected_mt, 0, sizeof(connected_mt));
-    if (FAILED(CopyMediaType(&mt, type))) memset(&mt, 0, sizeof(mt));
-    TimelineSource::swprintf_name(name, i);
-}
-
-ULONG STDMETHODCALLTYPE TimelinePin::AddRef() { return filter->AddRef(); }
-ULONG STDMETHODCALLTYPE TimelinePin::Release() { return filter->Release(); }
-IBaseFilter *STDMETHODCALLTYPE TimelinePin::GetOwner(void) { return static_cast<IBaseFilter *>(filter); }
-
-HRESULT STDMETHODCALLTYPE TimelinePin::QueryPinInfo(PIN_INFO *info)
-{
-    if (!info) return E_POINTER;
-    info->pFilter = static_cast<IBaseFilter *>(filter);
-    info->pFilter->AddRef();
-    info->dir = PINDIR_OUTPUT;
-    lstrcpynW(info->achName, name, ARRAYSIZE(info->achName));
-    return S_OK;
-}
-
-// Offers the group's type, whatever the caller asks: the group delivers that and nothing else.
-HRESULT STDMETHODCALLTYPE TimelinePin::Connect(IPin *receiver, const AM_MEDIA_TYPE *type)
-{
-    PIN_DIRECTION dir;
-    HRESULT hr;
-
-    if (!receiver) return E_POINTER;
-    if (!filter->Stopped()) return VFW_E_NOT_STOPPED;
-    if (type && !Accepts(type)) return VFW_E_TYPE_NOT_ACCEPTED;
-    if (FAILED(receiver->QueryDirection(&dir)) || dir != PINDIR_INPUT) return VFW_E_INVALID_DIRECTION;
-    EnterCriticalSection(&filter->cs);
-    bool busy = peer != NULL;
-    LeaveCriticalSection(&filter->cs);
-    if (busy) return VFW_E_ALREADY_CONNECTED;
-    if (FAILED(hr = receiver->ReceiveConnection(this, &mt))) return hr == E_FAIL ? VFW_E_NO_ACCEPTABLE_TYPES : hr;
-    EnterCriticalSection(&filter->cs);
-    if (SUCCEEDED(hr = CopyMediaType(&connected_mt, &mt)))
-    {
-        peer = receiver;
-        peer->AddRef();
-    }
-    LeaveCriticalSection(&filter->cs);
-    if (FAILED(hr)) receiver->Disconnect();
-    return hr;
-}
-
-HRESULT STDMETHODCALLTYPE TimelinePin::Disconnect()
-{
-    IPin *old;
-    if (!filter->Stopped()) return VFW_E_NOT_STOPPED;
-    EnterCriticalSection(&filter->cs);
-    old = peer;
-    peer = NULL;
-    FreeMediaType(&connected_mt);
-    LeaveCriticalSection(&filter->cs);
-    if (!old) return S_FALSE;
-    old->Release();
-    return S_OK;
+    InitPin(static_cast<IBaseFilter *>(f), &f->cs, PINDIR_OUTPUT, pin_name, type);
 }
 
 HRESULT STDMETHODCALLTYPE TimelineSource::EnumPins(IEnumPins **out)
@@ -637,7 +483,7 @@ HRESULT STDMETHODCALLTYPE RenderEngine::RenderOutputPins(void)
     for (int i = 0; i < source->count; i++)
     {
         IPin *pin = &source->pins[i];
-        if (source->pins[i].IsConnected()) continue;
+        if (source->pins[i].Connected()) continue;
         r = builder ? builder->RenderStream(NULL, NULL, pin, NULL, NULL) : graph->Render(pin);
         if (FAILED(r)) hr = r;
     }
