@@ -124,6 +124,10 @@ public:
     double Fps();
     TimelineNode *Group();
     LONG IndexIn(const std::vector<TimelineNode *> &list) const;
+    // what the interfaces ask of one list of nodes: its size, one node by index, two swapped
+    static HRESULT CountOf(const std::vector<TimelineNode *> &list, LONG *count);
+    static HRESULT NodeAt(const std::vector<TimelineNode *> &list, LONG which, IAMTimelineObj **out);
+    static HRESULT Swap(std::vector<TimelineNode *> &list, LONG a, LONG b);
 
     // IUnknown (IAMTimelineObj's)
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **out) override;
@@ -449,26 +453,11 @@ public:
 
     // IAMTimelineComp
     HRESULT STDMETHODCALLTYPE VTrackInsBefore(IAMTimelineObj *track, LONG priority) override;
-    HRESULT STDMETHODCALLTYPE VTrackSwapPriorities(LONG a, LONG b) override
-    {
-        if (a < 0 || b < 0 || a >= (LONG)children.size() || b >= (LONG)children.size()) return E_INVALIDARG;
-        std::swap(children[a], children[b]);
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE VTrackGetCount(LONG *count) override
-    {
-        if (!count) return E_POINTER;
-        *count = (LONG)children.size();
-        return S_OK;
-    }
+    HRESULT STDMETHODCALLTYPE VTrackSwapPriorities(LONG a, LONG b) override { return Swap(children, a, b); }
+    HRESULT STDMETHODCALLTYPE VTrackGetCount(LONG *count) override { return CountOf(children, count); }
     HRESULT STDMETHODCALLTYPE GetVTrack(IAMTimelineObj **out, LONG which) override
     {
-        if (!out) return E_POINTER;
-        *out = NULL;
-        if (which < 0 || which >= (LONG)children.size()) return E_INVALIDARG;
-        *out = static_cast<IAMTimelineObj *>(children[which]);
-        (*out)->AddRef();
-        return S_OK;
+        return NodeAt(children, which, out);
     }
     HRESULT STDMETHODCALLTYPE GetCountOfType(LONG *value, LONG *with_comps, TIMELINE_MAJOR_TYPE t) override
     {
@@ -536,12 +525,7 @@ public:
     {
         return MoveEverythingBy(to_units(from), to_units(by));
     }
-    HRESULT STDMETHODCALLTYPE GetSourcesCount(LONG *count) override
-    {
-        if (!count) return E_POINTER;
-        *count = (LONG)children.size();
-        return S_OK;
-    }
+    HRESULT STDMETHODCALLTYPE GetSourcesCount(LONG *count) override { return CountOf(children, count); }
     HRESULT STDMETHODCALLTYPE AreYouBlank(LONG *blank) override
     {
         if (!blank) return E_POINTER;
@@ -736,12 +720,7 @@ public:
 
     // IAMTimelineTransable
     HRESULT STDMETHODCALLTYPE TransAdd(IAMTimelineObj *trans) override;
-    HRESULT STDMETHODCALLTYPE TransGetCount(LONG *count) override
-    {
-        if (!count) return E_POINTER;
-        *count = (LONG)transitions.size();
-        return S_OK;
-    }
+    HRESULT STDMETHODCALLTYPE TransGetCount(LONG *count) override { return CountOf(transitions, count); }
     HRESULT STDMETHODCALLTYPE GetNextTrans(IAMTimelineObj **out, REFERENCE_TIME *in_out) override
     {
         if (!out || !in_out) return E_POINTER;
@@ -784,26 +763,11 @@ public:
 
     // IAMTimelineEffectable
     HRESULT STDMETHODCALLTYPE EffectInsBefore(IAMTimelineObj *fx, LONG priority) override;
-    HRESULT STDMETHODCALLTYPE EffectSwapPriorities(LONG a, LONG b) override
-    {
-        if (a < 0 || b < 0 || a >= (LONG)effects.size() || b >= (LONG)effects.size()) return E_INVALIDARG;
-        std::swap(effects[a], effects[b]);
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE EffectGetCount(LONG *count) override
-    {
-        if (!count) return E_POINTER;
-        *count = (LONG)effects.size();
-        return S_OK;
-    }
+    HRESULT STDMETHODCALLTYPE EffectSwapPriorities(LONG a, LONG b) override { return Swap(effects, a, b); }
+    HRESULT STDMETHODCALLTYPE EffectGetCount(LONG *count) override { return CountOf(effects, count); }
     HRESULT STDMETHODCALLTYPE GetEffect(IAMTimelineObj **out, LONG which) override
     {
-        if (!out) return E_POINTER;
-        *out = NULL;
-        if (which < 0 || which >= (LONG)effects.size()) return E_INVALIDARG;
-        *out = static_cast<IAMTimelineObj *>(effects[which]);
-        (*out)->AddRef();
-        return S_OK;
+        return NodeAt(effects, which, out);
     }
 
     // IAMTimelineVirtualTrack
@@ -899,19 +863,9 @@ public:
     }
     HRESULT STDMETHODCALLTYPE GetGroup(IAMTimelineObj **group, LONG index) override
     {
-        if (!group) return E_POINTER;
-        *group = NULL;
-        if (index < 0 || index >= (LONG)groups.size()) return E_INVALIDARG;
-        *group = static_cast<IAMTimelineObj *>(groups[index]);
-        (*group)->AddRef();
-        return S_OK;
+        return TimelineNode::NodeAt(groups, index, group);
     }
-    HRESULT STDMETHODCALLTYPE GetGroupCount(LONG *count) override
-    {
-        if (!count) return E_POINTER;
-        *count = (LONG)groups.size();
-        return S_OK;
-    }
+    HRESULT STDMETHODCALLTYPE GetGroupCount(LONG *count) override { return TimelineNode::CountOf(groups, count); }
     HRESULT STDMETHODCALLTYPE ClearAllGroups() override
     {
         for (TimelineNode *g : groups) g->Release();
@@ -1117,6 +1071,30 @@ LONG TimelineNode::IndexIn(const std::vector<TimelineNode *> &list) const
     for (size_t i = 0; i < list.size(); i++)
         if (list[i] == this) return (LONG)i;
     return -1;
+}
+
+HRESULT TimelineNode::CountOf(const std::vector<TimelineNode *> &list, LONG *count)
+{
+    if (!count) return E_POINTER;
+    *count = (LONG)list.size();
+    return S_OK;
+}
+
+HRESULT TimelineNode::NodeAt(const std::vector<TimelineNode *> &list, LONG which, IAMTimelineObj **out)
+{
+    if (!out) return E_POINTER;
+    *out = NULL;
+    if (which < 0 || which >= (LONG)list.size()) return E_INVALIDARG;
+    *out = static_cast<IAMTimelineObj *>(list[which]);
+    (*out)->AddRef();
+    return S_OK;
+}
+
+HRESULT TimelineNode::Swap(std::vector<TimelineNode *> &list, LONG a, LONG b)
+{
+    if (a < 0 || b < 0 || a >= (LONG)list.size() || b >= (LONG)list.size()) return E_INVALIDARG;
+    std::swap(list[a], list[b]);
+    return S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE TimelineNode::QueryInterface(REFIID riid, void **out)
