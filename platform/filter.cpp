@@ -7,6 +7,7 @@
 #include "objects.h"
 #include "gstglue.h"
 #include "camera.h"
+#include "filterbase.h"
 #include "pin.h"
 
 #include <stdio.h>
@@ -72,15 +73,12 @@ private:
 
 /* ---- The filter ---- */
 
-class PlatformFilter final : public IBaseFilter, public IAMVideoCompression, public IPlatformFilter, public PinList
+class PlatformFilter final : public FilterBase, public IAMVideoCompression, public IPlatformFilter
 {
 public:
     explicit PlatformFilter(const DeviceEntry *e)
-        : ref(1), entry(*e), state(State_Stopped), clock(NULL), graph(NULL), pin_count(0),
-          quality(-1.0), keyframe_rate(-1), camera(NULL)
+        : ref(1), entry(*e), pin_count(0), quality(-1.0), keyframe_rate(-1), camera(NULL)
     {
-        InitializeCriticalSection(&cs);
-        filter_name[0] = 0;
         switch (entry.kind)
         {
         case FILTER_VIDEO_ENCODER:
@@ -119,12 +117,8 @@ public:
     {
         for (int i = 0; i < pin_count; i++) pins[i].Teardown();
         CameraDestroy(camera);
-        if (clock) clock->Release();
-        DeleteCriticalSection(&cs);
         PlatformObjectDestroyed();
     }
-
-    CRITICAL_SECTION cs;
 
     /* IUnknown */
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **out) override
@@ -159,77 +153,6 @@ public:
         if (!clsid) return E_POINTER;
         *clsid = entry.clsid;
         return S_OK;
-    }
-
-    /* IMediaFilter: the state the graph set; the graph's pipeline does the running */
-    HRESULT STDMETHODCALLTYPE Stop() override { return SetState(State_Stopped); }
-    HRESULT STDMETHODCALLTYPE Pause() override { return SetState(State_Paused); }
-    HRESULT STDMETHODCALLTYPE Run(REFERENCE_TIME start) override { return SetState(State_Running); }
-    HRESULT STDMETHODCALLTYPE GetState(DWORD timeout, FILTER_STATE *out) override
-    {
-        if (!out) return E_POINTER;
-        EnterCriticalSection(&cs);
-        *out = state;
-        LeaveCriticalSection(&cs);
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE SetSyncSource(IReferenceClock *new_clock) override
-    {
-        EnterCriticalSection(&cs);
-        if (new_clock) new_clock->AddRef();
-        if (clock) clock->Release();
-        clock = new_clock;
-        LeaveCriticalSection(&cs);
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE GetSyncSource(IReferenceClock **out) override
-    {
-        if (!out) return E_POINTER;
-        EnterCriticalSection(&cs);
-        if ((*out = clock)) clock->AddRef();
-        LeaveCriticalSection(&cs);
-        return S_OK;
-    }
-
-    /* IBaseFilter */
-    HRESULT STDMETHODCALLTYPE EnumPins(IEnumPins **out) override;
-    HRESULT STDMETHODCALLTYPE FindPin(LPCWSTR id, IPin **out) override
-    {
-        if (!id || !out) return E_POINTER;
-        for (int i = 0; i < pin_count; i++)
-            if (!lstrcmpW(id, pins[i].Name()))
-            {
-                *out = &pins[i];
-                AddRef();
-                return S_OK;
-            }
-        *out = NULL;
-        return VFW_E_NOT_FOUND;
-    }
-    HRESULT STDMETHODCALLTYPE QueryFilterInfo(FILTER_INFO *info) override
-    {
-        if (!info) return E_POINTER;
-        EnterCriticalSection(&cs);
-        lstrcpynW(info->achName, filter_name, ARRAYSIZE(info->achName));
-        if ((info->pGraph = graph)) graph->AddRef();
-        LeaveCriticalSection(&cs);
-        return S_OK;
-    }
-    /* the graph holds the filter, not the other way round: no reference on the graph */
-    HRESULT STDMETHODCALLTYPE JoinFilterGraph(IFilterGraph *new_graph, LPCWSTR name) override
-    {
-        EnterCriticalSection(&cs);
-        graph = new_graph;
-        if (name) lstrcpynW(filter_name, name, ARRAYSIZE(filter_name));
-        else filter_name[0] = 0;
-        LeaveCriticalSection(&cs);
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE QueryVendorInfo(LPWSTR *info) override
-    {
-        if (!info) return E_POINTER;
-        *info = NULL;
-        return E_NOTIMPL;
     }
 
     /* IAMVideoCompression: quality and key frame interval where the element has a working setting */
@@ -368,20 +291,8 @@ private:
     {
         return (LONG)glue_element_default_int(entry.codec->element, entry.codec->keyframe_property, 0);
     }
-    HRESULT SetState(FILTER_STATE s)
-    {
-        EnterCriticalSection(&cs);
-        state = s;
-        LeaveCriticalSection(&cs);
-        return S_OK;
-    }
-
     LONG ref;
     DeviceEntry entry;
-    FILTER_STATE state;
-    IReferenceClock *clock;
-    IFilterGraph *graph;
-    WCHAR filter_name[MAX_FILTER_NAME];
     PlatformPin pins[3];
     int pin_count;
     double quality;        /* -1: default */
@@ -406,11 +317,6 @@ HRESULT PlatformPin::MoreInterfaces(REFIID riid, void **out)
 {
     if (direction != PINDIR_OUTPUT) return ConnectionPin::MoreInterfaces(riid, out);
     return CameraPinInterface(filter->CaptureCamera(), riid, out);
-}
-
-HRESULT STDMETHODCALLTYPE PlatformFilter::EnumPins(IEnumPins **out)
-{
-    return CreatePinEnum(static_cast<IBaseFilter *>(this), this, out);
 }
 
 HRESULT CreatePlatformFilter(const DeviceEntry *entry, REFIID riid, void **out)

@@ -41,14 +41,12 @@ static AM_MEDIA_TYPE major_only(REFGUID major)
 }
 
 GraphFilter::GraphFilter(GraphFilterType t)
-    : ref(1), type(t), state(State_Stopped), clock(NULL), graph(NULL), pin_count(0), dos_path(NULL),
+    : ref(1), type(t), pin_count(0), dos_path(NULL),
       unix_path(NULL), mode(0), streams(NULL), stream_count(0), window(NULL)
 {
     AM_MEDIA_TYPE any = major_only(GUID_NULL), video = major_only(MEDIATYPE_Video), audio = major_only(MEDIATYPE_Audio);
     AM_MEDIA_TYPE stream = major_only(MEDIATYPE_Stream);
 
-    InitializeCriticalSection(&cs);
-    filter_name[0] = 0;
     switch (type)
     {
     case GF_SOURCE:
@@ -80,12 +78,10 @@ GraphFilter::GraphFilter(GraphFilterType t)
 GraphFilter::~GraphFilter()
 {
     for (int i = 0; i < pin_count; i++) pins[i].Teardown();
-    if (clock) clock->Release();
     delete window;
     HeapFree(GetProcessHeap(), 0, dos_path);
     HeapFree(GetProcessHeap(), 0, unix_path);
     delete[] streams;
-    DeleteCriticalSection(&cs);
     PlatformObjectDestroyed();
 }
 
@@ -296,96 +292,9 @@ HRESULT STDMETHODCALLTYPE GraphFilter::GetClassID(CLSID *clsid)
     return S_OK;
 }
 
-HRESULT GraphFilter::SetState(FILTER_STATE s)
+void GraphFilter::StateChanged(FILTER_STATE s)
 {
-    EnterCriticalSection(&cs);
-    state = s;
-    LeaveCriticalSection(&cs);
     if (window) window->StateChanged(s != State_Stopped);
-    return S_OK;
-}
-
-bool GraphFilter::Stopped()
-{
-    EnterCriticalSection(&cs);
-    bool s = state == State_Stopped;
-    LeaveCriticalSection(&cs);
-    return s;
-}
-
-HRESULT STDMETHODCALLTYPE GraphFilter::GetState(DWORD timeout, FILTER_STATE *out)
-{
-    if (!out) return E_POINTER;
-    EnterCriticalSection(&cs);
-    *out = state;
-    LeaveCriticalSection(&cs);
-    return S_OK;
-}
-
-HRESULT STDMETHODCALLTYPE GraphFilter::SetSyncSource(IReferenceClock *c)
-{
-    EnterCriticalSection(&cs);
-    if (c) c->AddRef();
-    if (clock) clock->Release();
-    clock = c;
-    LeaveCriticalSection(&cs);
-    return S_OK;
-}
-
-HRESULT STDMETHODCALLTYPE GraphFilter::GetSyncSource(IReferenceClock **out)
-{
-    if (!out) return E_POINTER;
-    EnterCriticalSection(&cs);
-    if ((*out = clock)) clock->AddRef();
-    LeaveCriticalSection(&cs);
-    return S_OK;
-}
-
-HRESULT STDMETHODCALLTYPE GraphFilter::EnumPins(IEnumPins **out)
-{
-    return CreatePinEnum(static_cast<IBaseFilter *>(this), this, out);
-}
-
-HRESULT STDMETHODCALLTYPE GraphFilter::FindPin(LPCWSTR id, IPin **out)
-{
-    if (!id || !out) return E_POINTER;
-    for (int i = 0; i < pin_count; i++)
-        if (!lstrcmpW(id, pins[i].Name()))
-        {
-            *out = &pins[i];
-            AddRef();
-            return S_OK;
-        }
-    *out = NULL;
-    return VFW_E_NOT_FOUND;
-}
-
-HRESULT STDMETHODCALLTYPE GraphFilter::QueryFilterInfo(FILTER_INFO *info)
-{
-    if (!info) return E_POINTER;
-    EnterCriticalSection(&cs);
-    lstrcpynW(info->achName, filter_name, ARRAYSIZE(info->achName));
-    if ((info->pGraph = graph)) graph->AddRef();
-    LeaveCriticalSection(&cs);
-    return S_OK;
-}
-
-/* the graph holds the filter, not the other way round */
-HRESULT STDMETHODCALLTYPE GraphFilter::JoinFilterGraph(IFilterGraph *g, LPCWSTR name)
-{
-    EnterCriticalSection(&cs);
-    graph = g;
-    if (name) lstrcpynW(filter_name, name, ARRAYSIZE(filter_name));
-    else filter_name[0] = 0;
-    LeaveCriticalSection(&cs);
-    return S_OK;
-}
-
-HRESULT STDMETHODCALLTYPE GraphFilter::QueryVendorInfo(LPWSTR *info)
-{
-    if (!info) return E_POINTER;
-    *info = NULL;
-    return E_NOTIMPL;
 }
 
 /* IFileSinkFilter2: the name is kept as given; the file is made when the graph runs */

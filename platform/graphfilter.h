@@ -6,6 +6,7 @@
 #ifndef MEDIAPLATFORM_GRAPHFILTER_H
 #define MEDIAPLATFORM_GRAPHFILTER_H
 
+#include "filterbase.h"
 #include "pin.h"
 
 class VideoWindow;
@@ -50,7 +51,7 @@ struct SourceStream
     int fps_num, fps_den;   /* as measured; 0/1 when unknown */
 };
 
-class GraphFilter final : public IBaseFilter, public IFileSinkFilter2, public IFileSourceFilter, public PinList
+class GraphFilter final : public FilterBase, public IFileSinkFilter2, public IFileSourceFilter
 {
 public:
     explicit GraphFilter(GraphFilterType type);
@@ -60,26 +61,13 @@ public:
     static HRESULT CreateSource(const WCHAR *dos_path, GraphFilter **out);
     static HRESULT Create(GraphFilterType type, GraphFilter **out);
 
-    CRITICAL_SECTION cs;
-
     /* IUnknown */
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **out) override;
     ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&ref); }
     ULONG STDMETHODCALLTYPE Release() override;
 
-    /* IPersist, IMediaFilter, IBaseFilter */
+    /* IPersist */
     HRESULT STDMETHODCALLTYPE GetClassID(CLSID *clsid) override;
-    HRESULT STDMETHODCALLTYPE Stop() override { return SetState(State_Stopped); }
-    HRESULT STDMETHODCALLTYPE Pause() override { return SetState(State_Paused); }
-    HRESULT STDMETHODCALLTYPE Run(REFERENCE_TIME start) override { return SetState(State_Running); }
-    HRESULT STDMETHODCALLTYPE GetState(DWORD timeout, FILTER_STATE *out) override;
-    HRESULT STDMETHODCALLTYPE SetSyncSource(IReferenceClock *clock) override;
-    HRESULT STDMETHODCALLTYPE GetSyncSource(IReferenceClock **clock) override;
-    HRESULT STDMETHODCALLTYPE EnumPins(IEnumPins **out) override;
-    HRESULT STDMETHODCALLTYPE FindPin(LPCWSTR id, IPin **out) override;
-    HRESULT STDMETHODCALLTYPE QueryFilterInfo(FILTER_INFO *info) override;
-    HRESULT STDMETHODCALLTYPE JoinFilterGraph(IFilterGraph *graph, LPCWSTR name) override;
-    HRESULT STDMETHODCALLTYPE QueryVendorInfo(LPWSTR *info) override;
 
     /* IFileSinkFilter2 (File Writer) */
     HRESULT STDMETHODCALLTYPE SetFileName(LPCOLESTR name, const AM_MEDIA_TYPE *type) override;
@@ -95,7 +83,6 @@ public:
     GraphPin *Pin(int i) { return &pins[i]; }
     ULONG PinListCount() override { return pin_count; }
     IPin *PinListItem(ULONG i) override { return &pins[i]; }
-    bool Stopped();
     const char *UnixPath() const { return unix_path; }
     int StreamCount() const { return stream_count; }
     const SourceStream &Stream(int i) const { return streams[i]; }
@@ -103,18 +90,13 @@ public:
     VideoWindow *Window() { return window; }
     /* a pin got connected: the multiplexer keeps one free input */
     void PinConnected(GraphPin *pin);
-    IFilterGraph *Graph() { return graph; }
 
 private:
-    HRESULT SetState(FILTER_STATE s);
+    void StateChanged(FILTER_STATE s) override;
     void AddPin(PIN_DIRECTION dir, const WCHAR *name, const AM_MEDIA_TYPE *type, int index);
 
     LONG ref;
     GraphFilterType type;
-    FILTER_STATE state;
-    IReferenceClock *clock;
-    IFilterGraph *graph;
-    WCHAR filter_name[MAX_FILTER_NAME];
     GraphPin pins[GF_MAX_PINS];
     int pin_count;
     WCHAR *dos_path;

@@ -2,6 +2,7 @@
 // per group delivering the group's media type over the timeline's whole length. The filter's streams
 // come from the GES timeline the glue builds (IPlatformSourceElement); the graph runs them.
 #include "objects.h"
+#include "filterbase.h"
 #include "pin.h"
 #include "timeline.h"
 
@@ -36,14 +37,11 @@ private:
 
 /* ---- The source filter ---- */
 
-class TimelineSource final : public IBaseFilter, public IPlatformSourceElement, public PinList
+class TimelineSource final : public FilterBase, public IPlatformSourceElement
 {
 public:
     // takes the copy
     explicit TimelineSource(TimelineCopy *c);
-
-    CRITICAL_SECTION cs;
-    FILTER_STATE state;
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **out) override
     {
@@ -73,80 +71,6 @@ public:
         if (!clsid) return E_POINTER;
         *clsid = CLSID_RenderEngine;
         return S_OK;
-    }
-
-    // IMediaFilter: the graph's pipeline does the running
-    HRESULT STDMETHODCALLTYPE Stop() override { return SetState(State_Stopped); }
-    HRESULT STDMETHODCALLTYPE Pause() override { return SetState(State_Paused); }
-    HRESULT STDMETHODCALLTYPE Run(REFERENCE_TIME start) override { return SetState(State_Running); }
-    HRESULT STDMETHODCALLTYPE GetState(DWORD timeout, FILTER_STATE *out) override
-    {
-        if (!out) return E_POINTER;
-        EnterCriticalSection(&cs);
-        *out = state;
-        LeaveCriticalSection(&cs);
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE SetSyncSource(IReferenceClock *clock) override
-    {
-        EnterCriticalSection(&cs);
-        if (clock) clock->AddRef();
-        if (sync) sync->Release();
-        sync = clock;
-        LeaveCriticalSection(&cs);
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE GetSyncSource(IReferenceClock **out) override
-    {
-        if (!out) return E_POINTER;
-        EnterCriticalSection(&cs);
-        if ((*out = sync)) sync->AddRef();
-        LeaveCriticalSection(&cs);
-        return S_OK;
-    }
-
-    // IBaseFilter
-    HRESULT STDMETHODCALLTYPE EnumPins(IEnumPins **out) override;
-    HRESULT STDMETHODCALLTYPE FindPin(LPCWSTR id, IPin **out) override
-    {
-        if (!id || !out) return E_POINTER;
-        *out = NULL;
-        for (int i = 0; i < count; i++)
-        {
-            WCHAR pin_id[32];
-            swprintf_name(pin_id, i);
-            if (!lstrcmpW(id, pin_id))
-            {
-                *out = &pins[i];
-                AddRef();
-                return S_OK;
-            }
-        }
-        return VFW_E_NOT_FOUND;
-    }
-    HRESULT STDMETHODCALLTYPE QueryFilterInfo(FILTER_INFO *info) override
-    {
-        if (!info) return E_POINTER;
-        EnterCriticalSection(&cs);
-        lstrcpynW(info->achName, filter_name, ARRAYSIZE(info->achName));
-        if ((info->pGraph = graph)) graph->AddRef();
-        LeaveCriticalSection(&cs);
-        return S_OK;
-    }
-    // the graph holds the filter, not the other way round
-    HRESULT STDMETHODCALLTYPE JoinFilterGraph(IFilterGraph *g, LPCWSTR name) override
-    {
-        EnterCriticalSection(&cs);
-        graph = g;
-        lstrcpynW(filter_name, name ? name : L"", ARRAYSIZE(filter_name));
-        LeaveCriticalSection(&cs);
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE QueryVendorInfo(LPWSTR *info) override
-    {
-        if (!info) return E_POINTER;
-        *info = NULL;
-        return E_NOTIMPL;
     }
 
     // IPlatformSourceElement
@@ -199,31 +123,17 @@ private:
         for (int i = 0; i < count; i++) pins[i].Teardown();
         delete[] pins;
         delete copy;
-        if (sync) sync->Release();
-        DeleteCriticalSection(&cs);
         PlatformObjectDestroyed();
     }
     ULONG PinListCount() override { return count; }
     IPin *PinListItem(ULONG i) override { return &pins[i]; }
-    HRESULT SetState(FILTER_STATE s)
-    {
-        EnterCriticalSection(&cs);
-        state = s;
-        LeaveCriticalSection(&cs);
-        return S_OK;
-    }
 
     LONG ref;
-    IReferenceClock *sync;
-    IFilterGraph *graph;
-    WCHAR filter_name[MAX_FILTER_NAME];
 };
 
 TimelineSource::TimelineSource(TimelineCopy *c)
-    : state(State_Stopped), count(0), pins(NULL), copy(c), ref(1), sync(NULL), graph(NULL)
+    : count(0), pins(NULL), copy(c), ref(1)
 {
-    InitializeCriticalSection(&cs);
-    filter_name[0] = 0;
     pins = new (std::nothrow) TimelinePin[copy->groups.size()];
     if (pins)
     {
@@ -239,11 +149,6 @@ void TimelinePin::Init(TimelineSource *f, int i, const AM_MEDIA_TYPE *type)
     TimelineSource::swprintf_name(pin_name, i);
     index = i;
     InitPin(static_cast<IBaseFilter *>(f), &f->cs, PINDIR_OUTPUT, pin_name, type);
-}
-
-HRESULT STDMETHODCALLTYPE TimelineSource::EnumPins(IEnumPins **out)
-{
-    return CreatePinEnum(static_cast<IBaseFilter *>(this), this, out);
 }
 
 /* ---- The render engine ---- */
