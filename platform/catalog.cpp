@@ -41,25 +41,30 @@ static const CLSID CLSID_VirtualCamera = {0x90aa7f92, 0x7c71, 0x46cf, {0x8d, 0xe
 #define FOURCC(a, b, c, d) ((DWORD)(a) | ((DWORD)(b) << 8) | ((DWORD)(c) << 16) | ((DWORD)(d) << 24))
 
 /* Encoders that avimux takes. Where an element's own rate setting has no effect, the quality goes through
- * the quantiser instead (see QualityKnob). */
+ * the quantiser instead (see QualityKnob). A file of these formats says nothing of its colour range:
+ * decoders take JPEG as full range (0-255) and every other format as limited range (16-235), both with
+ * the BT.601 matrix, so each encoder is fed pictures moved to exactly that (platformrange, range 1 full or
+ * 2 limited) before videoconvert lays them out as it takes them. */
+#define FULL_RANGE_I420 "platformrange range=1 ! videoconvert ! capsfilter caps=\"video/x-raw,format=I420,colorimetry=1:4:0:0\""
+#define LIMITED_RANGE(format) "platformrange range=2 ! videoconvert ! capsfilter caps=\"video/x-raw,format=" format ",colorimetry=bt601\""
 static const CodecEntry video_codecs[] =
 {
     { &CLSID_MotionJpegCompressor, L"Motion JPEG", FILTER_VIDEO_ENCODER, "jpegenc", "",
-      FOURCC('M','J','P','G'), KNOB_JPEG, 0.85, NULL },
+      FOURCC('M','J','P','G'), KNOB_JPEG, 0.85, NULL, FULL_RANGE_I420 },
     { &CLSID_Mpeg4V3Compressor, L"MPEG-4 Video Codec V3", FILTER_VIDEO_ENCODER, "avenc_msmpeg4", "",
-      FOURCC('M','P','4','3'), KNOB_AVCODEC, 0.85, "gop-size" },
+      FOURCC('M','P','4','3'), KNOB_AVCODEC, 0.95, "gop-size", LIMITED_RANGE("I420") }, /* chroma drifts 5 levels at 0.85 */
     { &CLSID_Mpeg4V2Compressor, L"MPEG-4 Video Codec V2", FILTER_VIDEO_ENCODER, "avenc_msmpeg4v2", "",
-      FOURCC('M','P','4','2'), KNOB_AVCODEC, 0.85, "gop-size" },
+      FOURCC('M','P','4','2'), KNOB_AVCODEC, 0.85, "gop-size", LIMITED_RANGE("I420") },
     /* MPEG-4 part 2 (avenc_mpeg4) is not offered: fed from a file through the graph its AVI frames do
      * not decode. */
     { &CLSID_WMVideo8Compressor, L"WMVideo8 Encoder DMO", FILTER_VIDEO_ENCODER, "avenc_wmv2", "",
-      FOURCC('W','M','V','2'), KNOB_AVCODEC, 0.85, "gop-size" },
+      FOURCC('W','M','V','2'), KNOB_AVCODEC, 0.85, "gop-size", LIMITED_RANGE("I420") },
     { &CLSID_HuffyuvCompressor, L"Huffyuv", FILTER_VIDEO_ENCODER, "avenc_huffyuv", "",
-      FOURCC('H','F','Y','U'), KNOB_NONE, 1.0, NULL },
+      FOURCC('H','F','Y','U'), KNOB_NONE, 1.0, NULL, LIMITED_RANGE("Y42B") },
     { &CLSID_H264Compressor, L"H.264", FILTER_VIDEO_ENCODER, "x264enc", "bframes=0",
-      FOURCC('H','2','6','4'), KNOB_X264, 0.55, "key-int-max" },
+      FOURCC('H','2','6','4'), KNOB_X264, 0.55, "key-int-max", LIMITED_RANGE("I420") },
     { &CLSID_VP8Compressor, L"VP8", FILTER_VIDEO_ENCODER, "vp8enc", "",
-      FOURCC('V','P','8','0'), KNOB_NONE, 0.0, NULL },
+      FOURCC('V','P','8','0'), KNOB_NONE, 0.0, NULL, LIMITED_RANGE("I420") },
 };
 
 /* Encoders whose output the WAV and AVI writers store under a WAVE_FORMAT tag. */

@@ -247,7 +247,8 @@ public:
         {
             const CodecEntry *c = entry.codec;
             double q = quality >= 0.0 ? quality : c->default_quality;
-            n = snprintf(text, sizeof(text), "%s%s%s", c->element, *c->properties ? " " : "", c->properties);
+            if (c->input) n = snprintf(text, sizeof(text), "%s ! ", c->input);
+            n += snprintf(text + n, sizeof(text) - n, "%s%s%s", c->element, *c->properties ? " " : "", c->properties);
             if (c->knob == KNOB_JPEG)
                 n += snprintf(text + n, sizeof(text) - n, " quality=%d", (int)(q * 100.0 + 0.5));
             else if (c->knob == KNOB_AVCODEC)

@@ -11,9 +11,10 @@ void glue_init(void)
     if (g_once_init_enter(&started))
     {
         gst_init(NULL, NULL);
-        /* the platform's own file writers */
+        /* the platform's own file writers, and the range converter in front of every encoder */
         wavdest_register();
         avimux_register();
+        range_register();
         g_once_init_leave(&started, 1);
     }
 }

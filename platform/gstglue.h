@@ -23,6 +23,9 @@ int glue_element_has_property(const char *factory, const char *property);
 /* Default of an integer property of the factory's elements, or fallback when there is none. */
 long glue_element_default_int(const char *factory, const char *property, long fallback);
 
+/* Registers "platformrange" (rangeconvert.c), which glue_init does. */
+int range_register(void);
+
 #ifdef __cplusplus
 }
 #endif

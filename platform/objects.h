@@ -61,6 +61,8 @@ struct CodecEntry
     QualityKnob knob;
     double default_quality;         /* what get_Quality reports before put_Quality */
     const char *keyframe_property;  /* element property for the key frame interval, or NULL */
+    const char *input;              /* video: the elements in front of it that make its pictures, in the
+                                       range and matrix that decoders of its format assume */
 };
 
 struct TransitionEntry

@@ -449,7 +449,7 @@ static int build_link(pipeline *p, struct link *l, char *err, int size)
     GstBin *bin = GST_BIN(p->bin);
     struct node *from = &p->nodes[l->from], *to = &p->nodes[l->to];
     int kind = output_kind(p, l->from, l->output);
-    const char *chain[6] = {0};
+    const char *chain[7] = {0};
     int n = 0;
     GstElement *prev = NULL;
     char rate[64];
@@ -458,7 +458,13 @@ static int build_link(pipeline *p, struct link *l, char *err, int size)
     if (to->type != N_FILESINK || from->type == N_FILE || from->type == N_ELEMENT) chain[n++] = "queue";
     if (kind == PL_RAW_VIDEO && to->type != N_TEE && to->type != N_VIDEO)
     {
-        chain[n++] = "videoconvert";
+        /* an encoder brings its own converters; one in front of it would only relabel the colour range */
+        if (!(to->type == N_FRAGMENT && to->out_kind == PL_CODED_VIDEO)) chain[n++] = "videoconvert";
+        /* pictures stored without a compressor are RGB (DIBs), as every reader of such files expects:
+         * a file's pictures as 24-bit, RGB that a timeline or a camera makes in the depth it has */
+        if (to->type == N_MUX)
+            chain[n++] = from->type == N_FILE ? "video/x-raw,format=BGR"
+                                               : "video/x-raw,format=(string){ BGR, BGRx, BGRA, RGB15 }";
         /* a file's pictures that are written keep the rate measured in the file */
         if (from->type == N_FILE && from->rates[l->output][0] > 0)
         {
@@ -554,7 +560,7 @@ static void on_element_pad(GstElement *element, GstPad *pad, gpointer data)
     if (GST_PAD_IS_SRC(pad)) drain_pad(p, pad);
 }
 
-static gboolean bus_sync(GstBus *bus, GstMessage *m, gpointer data)
+static GstBusSyncReply bus_sync(GstBus *bus, GstMessage *m, gpointer data)
 {
     pipeline *p = data;
     if (GST_MESSAGE_TYPE(m) == GST_MESSAGE_EOS)

@@ -163,6 +163,13 @@ std::vector<IPin *> pins_of(IBaseFilter *filter)
     return pins;
 }
 
+// The element part of an encoder's fragment, after the format it is fed in.
+std::string encoder_part(const std::string &fragment)
+{
+    size_t at = fragment.rfind("! ");
+    return at == std::string::npos ? fragment : fragment.substr(at + 2);
+}
+
 std::string description(IBaseFilter *filter)
 {
     IPlatformFilter *pf = NULL;
@@ -434,9 +441,9 @@ TEST(CompressorFilter, QualityReachesTheEncoderSettings)
     EXPECT_EQ(S_OK, vc->put_Quality(0.5));
     EXPECT_EQ(S_OK, vc->get_Quality(&q));
     EXPECT_DOUBLE_EQ(0.5, q);
-    EXPECT_EQ("jpegenc quality=50", description(mjpeg));
+    EXPECT_EQ("jpegenc quality=50", encoder_part(description(mjpeg)));
     EXPECT_EQ(E_INVALIDARG, vc->put_Quality(1.5));
-    EXPECT_EQ("jpegenc quality=50", description(mjpeg));
+    EXPECT_EQ("jpegenc quality=50", encoder_part(description(mjpeg)));
     vc->Release();
     mjpeg->Release();
 
@@ -447,9 +454,9 @@ TEST(CompressorFilter, QualityReachesTheEncoderSettings)
         ASSERT_EQ(S_OK, mp43->QueryInterface(IID_IAMVideoCompression, (void **)&vc));
         EXPECT_EQ(S_OK, vc->put_Quality(1.0));
         EXPECT_EQ(S_OK, vc->put_KeyFrameRate(25));
-        EXPECT_EQ("avenc_msmpeg4 qmin=2 qmax=2 gop-size=25", description(mp43));
+        EXPECT_EQ("avenc_msmpeg4 qmin=2 qmax=2 gop-size=25", encoder_part(description(mp43)));
         EXPECT_EQ(S_OK, vc->put_Quality(0.0));
-        EXPECT_EQ("avenc_msmpeg4 qmin=31 qmax=31 gop-size=25", description(mp43));
+        EXPECT_EQ("avenc_msmpeg4 qmin=31 qmax=31 gop-size=25", encoder_part(description(mp43)));
         vc->Release();
         mp43->Release();
     }

@@ -1,0 +1,405 @@
+// Faithfulness of written files: every listed video compressor (and none) in both routes, the filter graph
+// as the converter uses it and the render engine as the editor and the cutter use it, over a full-range and
+// a limited-range source. The sources are drawn here: four flat colour patches and the frame's number as
+// eight black or white blocks. What comes out is read back as a viewer sees it (ffmpeg to RGB): the
+// patches' colours, the number of frames and which source frame each shows, the sound's samples and tone.
+#include <windows.h>
+#include <dshow.h>
+#include "editing_services.h"
+#include "gtest_win.h"
+
+#include <math.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+const int W = 320, H = 240, FPS = 25, FRAMES = 50, RATE = 44100;
+const LONGLONG S = 10000000;
+const int BITS = 8, BIT_W = W / BITS, BIT_H = 40;
+
+struct Rgb { int r, g, b; };
+// dark, light, red, blue: levels that a range mix-up moves by 10 or more
+const Rgb PATCHES[4] = {{24, 24, 24}, {230, 230, 230}, {200, 50, 40}, {40, 70, 190}};
+
+template <class T> struct Ref
+{
+    T *p = NULL;
+    Ref() {}
+    Ref(const Ref &) = delete;
+    ~Ref() { if (p) p->Release(); }
+    T **operator&() { return &p; }
+    T *operator->() { return p; }
+    operator T *() { return p; }
+};
+
+std::string folder;
+std::string path(const std::string &name) { return folder + "/" + name; }
+
+std::string capture(const std::string &command)
+{
+    std::string out;
+    FILE *p = popen(command.c_str(), "r");
+    if (!p) return out;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof(buf), p)) > 0) out.append(buf, n);
+    pclose(p);
+    return out;
+}
+
+const WCHAR *dos(const std::string &name, std::u16string &keep)
+{
+    WCHAR *d = wine_get_dos_file_name(path(name).c_str());
+    keep = d ? reinterpret_cast<const char16_t *>(d) : u"";
+    HeapFree(GetProcessHeap(), 0, d);
+    return reinterpret_cast<const WCHAR *>(keep.c_str());
+}
+
+// ---- Sources ----
+
+// The picture of frame n: its number in the top band, the patches below.
+std::vector<unsigned char> draw_frame(int n)
+{
+    std::vector<unsigned char> f(W * H * 3);
+    for (int y = 0; y < H; y++)
+        for (int x = 0; x < W; x++)
+        {
+            Rgb c;
+            if (y < BIT_H)
+                c = (n >> (x / BIT_W)) & 1 ? Rgb{255, 255, 255} : Rgb{0, 0, 0};
+            else
+                c = PATCHES[(x >= W / 2) + 2 * (y >= BIT_H + (H - BIT_H) / 2)];
+            unsigned char *p = &f[(y * W + x) * 3];
+            p[0] = c.r, p[1] = c.g, p[2] = c.b;
+        }
+    return f;
+}
+
+// Frames drawn here, with a 440 Hz tone, encoded by ffmpeg with the given video options.
+bool make_movie(const std::string &name, const std::string &video_options)
+{
+    std::string cmd = "ffmpeg -v error -y -f rawvideo -pix_fmt rgb24 -s 320x240 -r 25 -i - -f lavfi -i "
+                      "sine=f=440:sample_rate=44100 -t 2 " + video_options + " -c:a pcm_s16le -ac 2 '" + path(name) + "'";
+    FILE *p = popen(cmd.c_str(), "w");
+    if (!p) return false;
+    for (int n = 0; n < FRAMES; n++)
+    {
+        std::vector<unsigned char> f = draw_frame(n);
+        fwrite(f.data(), 1, f.size(), p);
+    }
+    return pclose(p) == 0;
+}
+
+class Media : public ::testing::Environment
+{
+public:
+    void SetUp() override
+    {
+        CoInitializeEx(NULL, COINIT_MULTITHREADED);
+        char tmpl[] = "/tmp/fidelity-test-XXXXXX";
+        ASSERT_TRUE(mkdtemp(tmpl));
+        folder = tmpl;
+        // cameras write Motion JPEG in full range; raw 4:2:0 is limited range
+        ASSERT_TRUE(make_movie("full.avi", "-c:v mjpeg -pix_fmt yuvj420p -q:v 2"));
+        ASSERT_TRUE(make_movie("limited.avi", "-c:v rawvideo -pix_fmt yuv420p"));
+    }
+    void TearDown() override
+    {
+        // FIDELITY_KEEP=1 keeps the files for a look
+        if (!folder.empty() && !getenv("FIDELITY_KEEP")) capture("rm -rf '" + folder + "'");
+        CoUninitialize();
+    }
+};
+::testing::Environment *const media = ::testing::AddGlobalTestEnvironment(new Media);
+
+// ---- What a viewer sees ----
+
+struct Picture
+{
+    int frames = 0;
+    std::vector<int> numbers;     // the number each frame shows, -1 where the band is unreadable
+    double patch[4][3] = {};      // mean colour of each patch over all frames
+};
+
+Picture look(const std::string &name)
+{
+    Picture pic;
+    std::string raw = capture("ffmpeg -v error -i '" + path(name) + "' -map 0:v:0 -f rawvideo -pix_fmt rgb24 -");
+    size_t size = (size_t)W * H * 3;
+    pic.frames = (int)(raw.size() / size);
+    for (int n = 0; n < pic.frames; n++)
+    {
+        const unsigned char *f = (const unsigned char *)raw.data() + n * size;
+        int number = 0;
+        for (int b = 0; b < BITS && number >= 0; b++)
+        {
+            const unsigned char *p = f + ((BIT_H / 2) * W + b * BIT_W + BIT_W / 2) * 3;
+            int level = (p[0] + p[1] + p[2]) / 3;
+            if (level > 160) number |= 1 << b;
+            else if (level > 96) number = -1;
+        }
+        pic.numbers.push_back(number);
+        // each patch's middle, away from edges that chroma subsampling blurs
+        for (int i = 0; i < 4; i++)
+        {
+            int x0 = (i & 1) * W / 2 + 30, y0 = BIT_H + (i >> 1) * (H - BIT_H) / 2 + 25;
+            double sum[3] = {};
+            for (int y = y0; y < y0 + 50; y++)
+                for (int x = x0; x < x0 + 100; x++)
+                    for (int c = 0; c < 3; c++) sum[c] += f[(y * W + x) * 3 + c];
+            for (int c = 0; c < 3; c++) pic.patch[i][c] += sum[c] / 5000.0 / pic.frames;
+        }
+    }
+    return pic;
+}
+
+double colour_error(const Picture &a, const Picture &b)
+{
+    double worst = 0;
+    for (int i = 0; i < 4; i++)
+        for (int c = 0; c < 3; c++) worst = fmax(worst, fabs(a.patch[i][c] - b.patch[i][c]));
+    return worst;
+}
+
+// Samples per channel that ffmpeg decodes from the first audio stream.
+long samples(const std::string &name)
+{
+    std::string raw = capture("ffmpeg -v error -i '" + path(name) + "' -map 0:a:0 -f s16le -ac 1 -");
+    return (long)(raw.size() / 2);
+}
+
+// What ffmpeg warns of while reading a file, less the guess it prints for every stereo WAVEFORMATEX
+// (its own files included).
+std::string warnings(const std::string &name)
+{
+    return capture("ffmpeg -v warning -nostdin -i '" + path(name) + "' -f null - 2>&1 | grep -v '^Guessed Channel Layout'");
+}
+
+// ---- The two routes ----
+
+IBaseFilter *compressor(const std::u16string &wanted, std::vector<std::u16string> *all)
+{
+    Ref<ICreateDevEnum> devenum;
+    Ref<IEnumMoniker> monikers;
+    IMoniker *m;
+    IBaseFilter *found = NULL;
+    if (FAILED(CoCreateInstance(CLSID_SystemDeviceEnum, NULL, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum, (void **)&devenum))
+            || devenum->CreateClassEnumerator(CLSID_VideoCompressorCategory, &monikers, 0) != S_OK)
+        return NULL;
+    while (monikers->Next(1, &m, NULL) == S_OK)
+    {
+        Ref<IPropertyBag> bag;
+        VARIANT v;
+        VariantInit(&v);
+        if (SUCCEEDED(m->BindToStorage(NULL, NULL, IID_IPropertyBag, (void **)&bag))
+                && SUCCEEDED(bag->Read(L"FriendlyName", &v, NULL)))
+        {
+            std::u16string name = reinterpret_cast<const char16_t *>(V_BSTR(&v));
+            if (all) all->push_back(name);
+            if (!found && name == wanted) m->BindToObject(NULL, NULL, IID_IBaseFilter, (void **)&found);
+        }
+        VariantClear(&v);
+        m->Release();
+    }
+    return found;
+}
+
+LONG run(IGraphBuilder *graph)
+{
+    Ref<IMediaControl> control;
+    Ref<IMediaEvent> event;
+    LONG code = 0;
+    if (FAILED(graph->QueryInterface(IID_IMediaControl, (void **)&control))
+            || FAILED(graph->QueryInterface(IID_IMediaEvent, (void **)&event)) || FAILED(control->Run()))
+        return 0;
+    if (FAILED(event->WaitForCompletion(60000, &code))) code = 0;
+    control->Stop();
+    return code;
+}
+
+// The converter's AVI graph: the file's pictures through the compressor (if any), its sound as it is.
+LONG through_graph(const std::string &source, IBaseFilter *enc, const std::string &out)
+{
+    Ref<IGraphBuilder> graph;
+    Ref<ICaptureGraphBuilder2> builder;
+    Ref<IBaseFilter> src, mux;
+    std::u16string a, b;
+    if (FAILED(CoCreateInstance(CLSID_FilterGraph, NULL, CLSCTX_INPROC_SERVER, IID_IGraphBuilder, (void **)&graph))
+            || FAILED(CoCreateInstance(CLSID_CaptureGraphBuilder2, NULL, CLSCTX_INPROC_SERVER, IID_ICaptureGraphBuilder2,
+                                       (void **)&builder))
+            || FAILED(builder->SetFiltergraph(graph))
+            || FAILED(graph->AddSourceFilter(dos(source, a), L"Source Filter", &src))
+            || (enc && FAILED(graph->AddFilter(enc, L"Video Compressor")))
+            || FAILED(builder->SetOutputFileName(&MEDIASUBTYPE_Avi, dos(out, b), &mux, NULL)))
+        return 0;
+    builder->RenderStream(NULL, &MEDIATYPE_Video, src, enc, mux);
+    builder->RenderStream(NULL, &MEDIATYPE_Audio, src, NULL, mux);
+    return run(graph);
+}
+
+struct Clip { const char *file; LONGLONG start, stop, mstart; };
+
+HRESULT add_group(IAMTimeline *tl, bool video, IAMTimelineObj **out)
+{
+    Ref<IAMTimelineGroup> group;
+    AM_MEDIA_TYPE mt = {};
+    VIDEOINFOHEADER vih = {};
+    WAVEFORMATEX wfx = {};
+    HRESULT hr = tl->CreateEmptyNode(out, TIMELINE_MAJOR_TYPE_GROUP);
+    if (FAILED(hr)) return hr;
+    (*out)->QueryInterface(IID_IAMTimelineGroup, (void **)&group);
+    if (video)
+    {
+        vih.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+        vih.bmiHeader.biWidth = W;
+        vih.bmiHeader.biHeight = H;
+        vih.bmiHeader.biPlanes = 1;
+        vih.bmiHeader.biBitCount = 24;
+        vih.bmiHeader.biSizeImage = W * H * 3;
+        mt.majortype = MEDIATYPE_Video;
+        mt.subtype = MEDIASUBTYPE_RGB24;
+        mt.formattype = FORMAT_VideoInfo;
+        mt.cbFormat = sizeof(vih);
+        mt.pbFormat = (BYTE *)&vih;
+        group->SetOutputFPS(FPS);
+    }
+    else
+    {
+        wfx.wFormatTag = WAVE_FORMAT_PCM;
+        wfx.nChannels = 2;
+        wfx.nSamplesPerSec = RATE;
+        wfx.wBitsPerSample = 16;
+        wfx.nBlockAlign = 4;
+        wfx.nAvgBytesPerSec = 4 * RATE;
+        mt.majortype = MEDIATYPE_Audio;
+        mt.subtype = MEDIASUBTYPE_PCM;
+        mt.formattype = FORMAT_WaveFormatEx;
+        mt.cbFormat = sizeof(wfx);
+        mt.pbFormat = (BYTE *)&wfx;
+    }
+    if (FAILED(hr = group->SetMediaType(&mt))) return hr;
+    return tl->AddGroup(*out);
+}
+
+HRESULT add_clips(IAMTimeline *tl, IAMTimelineObj *group, const std::vector<Clip> &clips)
+{
+    Ref<IAMTimelineObj> track;
+    Ref<IAMTimelineComp> comp;
+    Ref<IAMTimelineTrack> t;
+    HRESULT hr;
+    if (FAILED(hr = tl->CreateEmptyNode(&track, TIMELINE_MAJOR_TYPE_TRACK))
+            || FAILED(hr = group->QueryInterface(IID_IAMTimelineComp, (void **)&comp))
+            || FAILED(hr = comp->VTrackInsBefore(track, -1))
+            || FAILED(hr = track->QueryInterface(IID_IAMTimelineTrack, (void **)&t)))
+        return hr;
+    for (const Clip &c : clips)
+    {
+        Ref<IAMTimelineObj> src;
+        Ref<IAMTimelineSrc> s;
+        std::u16string keep;
+        if (FAILED(hr = tl->CreateEmptyNode(&src, TIMELINE_MAJOR_TYPE_SOURCE))) return hr;
+        src->QueryInterface(IID_IAMTimelineSrc, (void **)&s);
+        BSTR name = SysAllocString(dos(c.file, keep));
+        hr = s->SetMediaName(name);
+        SysFreeString(name);
+        if (FAILED(hr) || FAILED(hr = src->SetStartStop(c.start, c.stop))
+                || FAILED(hr = s->SetMediaTimes(c.mstart, c.mstart + c.stop - c.start)) || FAILED(hr = t->SrcAdd(src)))
+            return hr;
+    }
+    return S_OK;
+}
+
+// The editor's and the cutter's AVI chain over a timeline of the clips, picture and sound.
+LONG through_engine(const std::vector<Clip> &clips, IBaseFilter *enc, const std::string &out)
+{
+    Ref<IAMTimeline> tl;
+    Ref<IAMTimelineObj> video, audio;
+    Ref<IRenderEngine> engine;
+    Ref<IGraphBuilder> graph;
+    Ref<ICaptureGraphBuilder2> builder;
+    Ref<IBaseFilter> mux;
+    std::u16string keep;
+    if (FAILED(CoCreateInstance(CLSID_AMTimeline, NULL, CLSCTX_INPROC_SERVER, IID_IAMTimeline, (void **)&tl))
+            || FAILED(add_group(tl, true, &video)) || FAILED(add_group(tl, false, &audio))
+            || FAILED(add_clips(tl, video, clips)) || FAILED(add_clips(tl, audio, clips))
+            || FAILED(CoCreateInstance(CLSID_RenderEngine, NULL, CLSCTX_INPROC_SERVER, IID_IRenderEngine, (void **)&engine))
+            || FAILED(engine->SetTimelineObject(tl)) || FAILED(engine->ConnectFrontEnd())
+            || FAILED(engine->GetFilterGraph(&graph))
+            || FAILED(CoCreateInstance(CLSID_CaptureGraphBuilder2, NULL, CLSCTX_INPROC_SERVER, IID_ICaptureGraphBuilder2,
+                                       (void **)&builder))
+            || FAILED(builder->SetFiltergraph(graph))
+            || (enc && FAILED(graph->AddFilter(enc, L"Video Compressor")))
+            || FAILED(builder->SetOutputFileName(&MEDIASUBTYPE_Avi, dos(out, keep), &mux, NULL)))
+        return 0;
+    for (LONG i = 0; i < 2; i++)
+    {
+        Ref<IPin> pin;
+        if (engine->GetGroupOutputPin(i, &pin) != S_OK) continue;
+        if (FAILED(builder->RenderStream(NULL, &MEDIATYPE_Video, pin, enc, mux)))
+            builder->RenderStream(NULL, &MEDIATYPE_Audio, pin, NULL, mux);
+    }
+    LONG code = run(graph);
+    engine->ScrapIt();
+    return code;
+}
+
+// ---- Every compressor, both routes, both ranges ----
+
+TEST(Fidelity, EveryCompressorKeepsColoursFramesAndSoundInBothRoutes)
+{
+    std::vector<std::u16string> names;
+    IBaseFilter *none = compressor(u"", &names);
+    ASSERT_EQ(none, (IBaseFilter *)NULL);
+    ASSERT_FALSE(names.empty());
+    names.insert(names.begin(), u"");   // no compressor
+
+    const char *sources[2] = {"full.avi", "limited.avi"};
+    Picture reference[2] = {look(sources[0]), look(sources[1])};
+    for (int r = 0; r < 2; r++)
+    {
+        ASSERT_EQ(FRAMES, reference[r].frames) << sources[r];
+        for (int n = 0; n < FRAMES; n++) ASSERT_EQ(n, reference[r].numbers[n]) << sources[r];
+    }
+
+    printf("%-24s %-6s %-8s %6s %6s %7s\n", "compressor", "route", "range", "colour", "frames", "samples");
+    for (const std::u16string &name : names)
+    {
+        std::string label(name.begin(), name.end());
+        if (label.empty()) label = "(none)";
+        for (int route = 0; route < 2; route++)
+            for (int r = 0; r < 2; r++)
+            {
+                Ref<IBaseFilter> enc;
+                if (!name.empty()) ASSERT_TRUE((enc.p = compressor(name, NULL)) != NULL) << label;
+                std::string out = "out-" + std::to_string(&name - &names[0]) + "-" + std::to_string(route) + "-"
+                                + std::to_string(r) + ".avi";
+                LONG code = route == 0 ? through_graph(sources[r], enc, out)
+                                       : through_engine({{sources[r], 0, 2 * S, 0}}, enc, out);
+                SCOPED_TRACE(label + (route ? " render engine " : " filter graph ") + sources[r]);
+                EXPECT_EQ(EC_COMPLETE, code);
+                Picture pic = look(out);
+                double error = colour_error(pic, reference[r]);
+                long count = samples(out);
+                printf("%-24s %-6s %-8s %6.1f %6d %7ld\n", label.c_str(), route ? "engine" : "graph",
+                       r ? "limited" : "full", error, pic.frames, count);
+                EXPECT_LE(error, 4.0);
+                EXPECT_EQ(FRAMES, pic.frames);
+                int wrong = 0;
+                for (int n = 0; n < pic.frames; n++) wrong += pic.numbers[n] != n;
+                EXPECT_EQ(0, wrong) << "frames showing another source frame";
+                EXPECT_EQ(2 * RATE, count);
+                EXPECT_EQ("", warnings(out));
+                if (name.empty())   // uncompressed: 24-bit RGB rows, as the group and the players expect
+                    EXPECT_EQ("bgr24\n", capture("ffprobe -v error -select_streams v:0 -show_entries stream=pix_fmt "
+                                                  "-of default=nw=1:nk=1 '" + path(out) + "'"));
+            }
+    }
+}
+
+}  // namespace
