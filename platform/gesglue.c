@@ -12,6 +12,7 @@
 #include <gst/controller/gstinterpolationcontrolsource.h>
 #include <gst/video/gstvideofilter.h>
 #include <gst/base/gsttypefindhelper.h>
+#include <gst/audio/audio.h>
 #include <gdk-pixbuf/gdk-pixbuf.h>
 #include <glib/gstdio.h>
 
@@ -691,11 +692,20 @@ static char *current_name(const char *path)
     return result;
 }
 
+/* t moved to the nearest start of an output frame of the group (down: the last one at or before t) */
+static int64_t grid_time(const struct gg_group *g, int64_t t, int down)
+{
+    guint64 scale = (guint64)g->fps_den * GST_SECOND;
+    guint64 frame = down ? gst_util_uint64_scale(t, g->fps_num, scale) : gst_util_uint64_scale_round(t, g->fps_num, scale);
+    return (int64_t)gst_util_uint64_scale_round(frame, scale, g->fps_num);
+}
+
 static int add_source(GESLayer *layer, GESTrack *track, const struct gg_group *g, const struct gg_source *s,
                       GPtrArray *stills, GESClip **out, char *message, int size)
 {
     GESTrackType type = g->video ? GES_TRACK_TYPE_VIDEO : GES_TRACK_TYPE_AUDIO;
-    int64_t length = s->stop - s->start, inpoint = s->media_start;
+    int64_t length = s->stop - s->start, inpoint = s->media_start, start = s->start;
+    GstClockTime max = GST_CLOCK_TIME_NONE;
     GESUriClipAsset *asset;
     GError *error = NULL;
     GESClip *clip;
@@ -741,12 +751,23 @@ static int add_source(GESLayer *layer, GESTrack *track, const struct gg_group *g
     }
     if (!ges_uri_clip_asset_is_image(asset)) {
         /* a clip cannot run past the end of its file: the rest is a gap */
-        GstClockTime max = ges_uri_clip_asset_get_max_duration(asset);
+        max = ges_uri_clip_asset_get_max_duration(asset);
         if (!GST_CLOCK_TIME_IS_VALID(max)) max = ges_uri_clip_asset_get_duration(asset);
         if (GST_CLOCK_TIME_IS_VALID(max)) {
             if (inpoint >= (int64_t)max) { gst_object_unref(asset); return GG_OK; }
             if (inpoint + length > (int64_t)max) length = (int64_t)max - inpoint;
         }
+    }
+    if (g->video) {
+        /* edges on the output frame grid: the mixer starts a frame at every edge, and a frame cut short
+         * by the next edge still counts as a whole one */
+        int64_t stop = grid_time(g, start + length, 0);
+        start = grid_time(g, start, 0);
+        if (!still) inpoint = MAX(0, inpoint + (start - s->start));   /* same picture at the same time */
+        if (GST_CLOCK_TIME_IS_VALID(max) && inpoint + (stop - start) > (int64_t)max)
+            stop = grid_time(g, start + (int64_t)max - inpoint, 1);
+        if (stop <= start) { gst_object_unref(asset); return GG_OK; }
+        length = stop - start;
     }
     clip = GES_CLIP(ges_asset_extract(GES_ASSET(asset), &error));
     gst_object_unref(asset);
@@ -757,7 +778,7 @@ static int add_source(GESLayer *layer, GESTrack *track, const struct gg_group *g
     }
     g_object_set_data(G_OBJECT(clip), "gg-track", track);
     ges_clip_set_supported_formats(clip, type);
-    g_object_set(clip, "start", (guint64)s->start, "in-point", (guint64)inpoint, "duration", (guint64)length, NULL);
+    g_object_set(clip, "start", (guint64)start, "in-point", (guint64)inpoint, "duration", (guint64)length, NULL);
     if (!ges_layer_add_clip(layer, clip)) {
         set_message(message, size, "%s: the clip does not fit at %.3f s", s->path, s->start / 1e9);
         return GG_FAILED;
@@ -770,7 +791,106 @@ static int add_source(GESLayer *layer, GESTrack *track, const struct gg_group *g
     return GG_OK;
 }
 
-static GstElement *converter(const struct gg_group *g)
+/* Frames shorter than half a frame: slivers where the mixer's frame times and an edge differ by a few
+ * nanoseconds, or a last frame that is mostly past the end. */
+static GstPadProbeReturn drop_short_frame(GstPad *pad, GstPadProbeInfo *info, gpointer half)
+{
+    GstClockTime d = GST_BUFFER_DURATION(GST_PAD_PROBE_INFO_BUFFER(info));
+    return GST_CLOCK_TIME_IS_VALID(d) && d < GPOINTER_TO_SIZE(half) ? GST_PAD_PROBE_DROP : GST_PAD_PROBE_OK;
+}
+
+/* Exactly round(duration * rate) samples out of an audio branch: each source resampled up ends a few
+ * samples early and the next one starts on time, so the holes are filled with silence (kept by the
+ * timestamps), overlaps cut, nothing passes beyond the end, and silence makes up what EOS leaves out.
+ * Sits on the sink pad of the branch's last capsfilter, where the rate is already the output's. */
+struct exact_audio {
+    guint64 whole, want;    /* samples of the timeline; of what is played (a seek may stop earlier) */
+    gint64 done;            /* next sample to go out, -1 after a flush */
+    GstAudioInfo info;
+    GstSegment segment;
+    gboolean inside;        /* our own silence is going through */
+};
+
+static void exact_audio_fill(GstPad *pad, struct exact_audio *x, guint64 upto)
+{
+    int rate = GST_AUDIO_INFO_RATE(&x->info);
+    GstMapInfo map;
+    GstBuffer *b;
+    guint64 n;
+
+    if (upto > x->want) upto = x->want;
+    if (x->done < 0 || (guint64)x->done >= upto || !rate) return;
+    n = upto - x->done;
+    b = gst_buffer_new_allocate(NULL, n * GST_AUDIO_INFO_BPF(&x->info), NULL);
+    gst_buffer_map(b, &map, GST_MAP_WRITE);
+    gst_audio_format_info_fill_silence(x->info.finfo, map.data, map.size);
+    gst_buffer_unmap(b, &map);
+    GST_BUFFER_PTS(b) = gst_segment_position_from_stream_time(&x->segment, GST_FORMAT_TIME,
+                            gst_util_uint64_scale_round(x->done, GST_SECOND, rate));
+    GST_BUFFER_DURATION(b) = gst_util_uint64_scale_round(n, GST_SECOND, rate);
+    x->inside = TRUE;
+    gst_pad_chain(pad, b);
+    x->inside = FALSE;
+    x->done = upto;
+}
+
+static GstPadProbeReturn exact_audio_probe(GstPad *pad, GstPadProbeInfo *info, gpointer data)
+{
+    struct exact_audio *x = data;
+    int rate = GST_AUDIO_INFO_RATE(&x->info), bpf = GST_AUDIO_INFO_BPF(&x->info);
+
+    if (x->inside) return GST_PAD_PROBE_OK;
+    if (info->type & GST_PAD_PROBE_TYPE_BUFFER) {
+        GstBuffer *b = GST_PAD_PROBE_INFO_BUFFER(info);
+        GstClockTime t = gst_segment_to_stream_time(&x->segment, GST_FORMAT_TIME, GST_BUFFER_PTS(b));
+        guint64 n = bpf ? gst_buffer_get_size(b) / bpf : 0, at, cut;
+        if (!n || !GST_CLOCK_TIME_IS_VALID(t)) return GST_PAD_PROBE_OK;
+        at = gst_util_uint64_scale_round(t, rate, GST_SECOND);
+        if (x->done < 0) x->done = at;
+        exact_audio_fill(pad, x, at);
+        cut = at < (guint64)x->done ? x->done - at : 0;
+        if ((guint64)x->done >= x->want || cut >= n) return GST_PAD_PROBE_DROP;
+        n = MIN(n - cut, x->want - x->done);
+        if (cut || n * bpf < gst_buffer_get_size(b)) {
+            b = gst_buffer_make_writable(b);
+            gst_buffer_resize(b, cut * bpf, n * bpf);
+            GST_BUFFER_PTS(b) += gst_util_uint64_scale_round(cut, GST_SECOND, rate);
+            GST_BUFFER_DURATION(b) = gst_util_uint64_scale_round(n, GST_SECOND, rate);
+            GST_PAD_PROBE_INFO_DATA(info) = b;
+        }
+        x->done += n;
+    } else {
+        GstEvent *e = GST_PAD_PROBE_INFO_EVENT(info);
+        GstCaps *caps;
+        const GstSegment *segment;
+        switch (GST_EVENT_TYPE(e)) {
+        case GST_EVENT_CAPS:
+            gst_event_parse_caps(e, &caps);
+            gst_audio_info_from_caps(&x->info, caps);
+            break;
+        case GST_EVENT_SEGMENT:   /* the holes come at the ends of segments: fill them in the old one */
+            gst_event_parse_segment(e, &segment);
+            if (segment->format != GST_FORMAT_TIME) break;
+            if (rate) exact_audio_fill(pad, x, gst_util_uint64_scale_round(segment->time, rate, GST_SECOND));
+            gst_segment_copy_into(segment, &x->segment);
+            break;
+        case GST_EVENT_EOS: exact_audio_fill(pad, x, x->want); break;
+        case GST_EVENT_FLUSH_STOP: x->done = -1; break;
+        case GST_EVENT_SEEK: {
+            GstSeekType start_type, stop_type;
+            gint64 start, stop;
+            gst_event_parse_seek(e, NULL, NULL, NULL, &start_type, &start, &stop_type, &stop);
+            x->want = stop_type == GST_SEEK_TYPE_SET && stop >= 0 && rate
+                ? MIN(x->whole, gst_util_uint64_scale_round(stop, rate, GST_SECOND)) : x->whole;
+            break;
+        }
+        default: break;
+        }
+    }
+    return GST_PAD_PROBE_OK;
+}
+
+static GstElement *converter(const struct gg_group *g, int64_t duration)
 {
     GstElement *bin = gst_bin_new(NULL), *first, *last;
     GstCaps *caps = group_caps(g, 1);
@@ -791,6 +911,21 @@ static GstElement *converter(const struct gg_group *g)
     }
     g_object_set(last, "caps", caps, NULL);
     gst_caps_unref(caps);
+    if (g->video) {
+        pad = gst_element_get_static_pad(last, "src");
+        gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, drop_short_frame,
+                          GSIZE_TO_POINTER(gst_util_uint64_scale(GST_SECOND / 2, g->fps_den, g->fps_num)), NULL);
+    } else {
+        struct exact_audio *x = g_new0(struct exact_audio, 1);
+        x->whole = x->want = gst_util_uint64_scale_round(duration, g->rate, GST_SECOND);
+        x->done = -1;
+        gst_segment_init(&x->segment, GST_FORMAT_TIME);
+        pad = gst_element_get_static_pad(last, "sink");
+        gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM
+                          | GST_PAD_PROBE_TYPE_EVENT_UPSTREAM | GST_PAD_PROBE_TYPE_EVENT_FLUSH,
+                          exact_audio_probe, x, g_free);
+    }
+    gst_object_unref(pad);
     pad = gst_element_get_static_pad(first, "sink");
     gst_element_add_pad(bin, gst_ghost_pad_new("sink", pad));
     gst_object_unref(pad);
@@ -846,6 +981,11 @@ int gg_timeline_build(const struct gg_group *groups, int count, int64_t length, 
         /* the mixer works in its own pixel format, converted once at the track's output; a group with
          * alpha is mixed in its own format so that the alpha survives */
         GstCaps *caps = group_caps(&groups[i], groups[i].video && groups[i].alpha);
+        /* sound is mixed in float, converted to the group's format only at the output: in 8 bits the mixer
+         * adds the 128 of every input's silence (full-scale DC) and an 8-bit source is requantised after
+         * resampling */
+        if (!groups[i].video)
+            gst_caps_set_simple(caps, "format", G_TYPE_STRING, "F32LE", "layout", G_TYPE_STRING, "interleaved", NULL);
         tracks[i] = groups[i].video ? GES_TRACK(ges_video_track_new()) : GES_TRACK(ges_audio_track_new());
         ges_track_set_restriction_caps(tracks[i], caps);
         gst_caps_unref(caps);
@@ -909,7 +1049,7 @@ int gg_timeline_build(const struct gg_group *groups, int count, int64_t length, 
         gst_bin_add(GST_BIN(tl->bin), GST_ELEMENT(tl->ges));
         for (int i = 0; i < count && status == GG_OK; i++) {
             GstPad *pad = ges_timeline_get_pad_for_track(tl->ges, tracks[i]), *sink, *src;
-            GstElement *conv = converter(&groups[i]);
+            GstElement *conv = converter(&groups[i], tl->duration);
             gst_bin_add(GST_BIN(tl->bin), conv);
             sink = gst_element_get_static_pad(conv, "sink");
             if (!pad || gst_pad_link(pad, sink) != GST_PAD_LINK_OK) {

@@ -5,6 +5,7 @@
 // patches' colours, the number of frames and which source frame each shows, the sound's samples and tone.
 #include <windows.h>
 #include <dshow.h>
+#include <mmreg.h>
 #include "editing_services.h"
 #include "gtest_win.h"
 
@@ -108,6 +109,9 @@ public:
         // cameras write Motion JPEG in full range; raw 4:2:0 is limited range
         ASSERT_TRUE(make_movie("full.avi", "-c:v mjpeg -pix_fmt yuvj420p -q:v 2"));
         ASSERT_TRUE(make_movie("limited.avi", "-c:v rawvideo -pix_fmt yuv420p"));
+        // a quiet old 8-bit sound, and a tone at another rate than the output's
+        capture("ffmpeg -v error -f lavfi -i 'sine=f=440:sample_rate=22050,volume=0.4' -t 2 -c:a pcm_u8 '" + path("quiet8.wav") + "'");
+        capture("ffmpeg -v error -f lavfi -i 'sine=f=660:sample_rate=48000' -t 3 -c:a pcm_s16le '" + path("tone48.wav") + "'");
     }
     void TearDown() override
     {
@@ -315,34 +319,58 @@ HRESULT add_clips(IAMTimeline *tl, IAMTimelineObj *group, const std::vector<Clip
     return S_OK;
 }
 
-// The editor's and the cutter's AVI chain over a timeline of the clips, picture and sound.
-LONG through_engine(const std::vector<Clip> &clips, IBaseFilter *enc, const std::string &out)
+// The editor's and the cutter's output chains over a timeline: a video group when there are pictures,
+// an audio group when there are sounds; AVI through the compressor, or (sound alone) WAV through WavDest.
+LONG through_engine(const std::vector<Clip> &pictures, const std::vector<Clip> &sounds, IBaseFilter *enc,
+                    const std::string &out)
 {
     Ref<IAMTimeline> tl;
     Ref<IAMTimelineObj> video, audio;
     Ref<IRenderEngine> engine;
     Ref<IGraphBuilder> graph;
     Ref<ICaptureGraphBuilder2> builder;
-    Ref<IBaseFilter> mux;
+    Ref<IBaseFilter> mux, wavdest;
+    Ref<IFileSinkFilter2> writer;
     std::u16string keep;
+    bool wav = pictures.empty();
     if (FAILED(CoCreateInstance(CLSID_AMTimeline, NULL, CLSCTX_INPROC_SERVER, IID_IAMTimeline, (void **)&tl))
-            || FAILED(add_group(tl, true, &video)) || FAILED(add_group(tl, false, &audio))
-            || FAILED(add_clips(tl, video, clips)) || FAILED(add_clips(tl, audio, clips))
+            || (!wav && (FAILED(add_group(tl, true, &video)) || FAILED(add_clips(tl, video, pictures))))
+            || (!sounds.empty() && (FAILED(add_group(tl, false, &audio)) || FAILED(add_clips(tl, audio, sounds))))
             || FAILED(CoCreateInstance(CLSID_RenderEngine, NULL, CLSCTX_INPROC_SERVER, IID_IRenderEngine, (void **)&engine))
             || FAILED(engine->SetTimelineObject(tl)) || FAILED(engine->ConnectFrontEnd())
             || FAILED(engine->GetFilterGraph(&graph))
             || FAILED(CoCreateInstance(CLSID_CaptureGraphBuilder2, NULL, CLSCTX_INPROC_SERVER, IID_ICaptureGraphBuilder2,
                                        (void **)&builder))
-            || FAILED(builder->SetFiltergraph(graph))
-            || (enc && FAILED(graph->AddFilter(enc, L"Video Compressor")))
-            || FAILED(builder->SetOutputFileName(&MEDIASUBTYPE_Avi, dos(out, keep), &mux, NULL)))
+            || FAILED(builder->SetFiltergraph(graph)))
         return 0;
-    for (LONG i = 0; i < 2; i++)
+    if (wav)
     {
+        const GUID wavdest_clsid = {0x3c78b8e2, 0x6c4d, 0x11d1, {0xad, 0xe2, 0x00, 0x00, 0xf8, 0x75, 0x4b, 0x99}};
+        Ref<IBaseFilter> sink;
+        if (FAILED(CoCreateInstance(wavdest_clsid, NULL, CLSCTX_INPROC_SERVER, IID_IBaseFilter, (void **)&wavdest))
+                || FAILED(graph->AddFilter(wavdest, L"WavDest"))
+                || FAILED(CoCreateInstance(CLSID_FileWriter, NULL, CLSCTX_INPROC_SERVER, IID_IFileSinkFilter2,
+                                           (void **)&writer))
+                || FAILED(writer->SetMode(AM_FILE_OVERWRITE))
+                || FAILED(writer->QueryInterface(IID_IBaseFilter, (void **)&sink))
+                || FAILED(graph->AddFilter(sink, L"FileWriter")) || FAILED(writer->SetFileName(dos(out, keep), NULL)))
+            return 0;
         Ref<IPin> pin;
-        if (engine->GetGroupOutputPin(i, &pin) != S_OK) continue;
-        if (FAILED(builder->RenderStream(NULL, &MEDIATYPE_Video, pin, enc, mux)))
-            builder->RenderStream(NULL, &MEDIATYPE_Audio, pin, NULL, mux);
+        if (engine->GetGroupOutputPin(0, &pin) != S_OK || FAILED(builder->RenderStream(NULL, NULL, pin, wavdest, sink)))
+            return 0;
+    }
+    else
+    {
+        if ((enc && FAILED(graph->AddFilter(enc, L"Video Compressor")))
+                || FAILED(builder->SetOutputFileName(&MEDIASUBTYPE_Avi, dos(out, keep), &mux, NULL)))
+            return 0;
+        for (LONG i = 0; i < 2; i++)
+        {
+            Ref<IPin> pin;
+            if (engine->GetGroupOutputPin(i, &pin) != S_OK) continue;
+            if (FAILED(builder->RenderStream(NULL, &MEDIATYPE_Video, pin, enc, mux)))
+                builder->RenderStream(NULL, &MEDIATYPE_Audio, pin, NULL, mux);
+        }
     }
     LONG code = run(graph);
     engine->ScrapIt();
@@ -380,7 +408,7 @@ TEST(Fidelity, EveryCompressorKeepsColoursFramesAndSoundInBothRoutes)
                 std::string out = "out-" + std::to_string(&name - &names[0]) + "-" + std::to_string(route) + "-"
                                 + std::to_string(r) + ".avi";
                 LONG code = route == 0 ? through_graph(sources[r], enc, out)
-                                       : through_engine({{sources[r], 0, 2 * S, 0}}, enc, out);
+                                       : through_engine({{sources[r], 0, 2 * S, 0}}, {{sources[r], 0, 2 * S, 0}}, enc, out);
                 SCOPED_TRACE(label + (route ? " render engine " : " filter graph ") + sources[r]);
                 EXPECT_EQ(EC_COMPLETE, code);
                 Picture pic = look(out);
@@ -400,6 +428,53 @@ TEST(Fidelity, EveryCompressorKeepsColoursFramesAndSoundInBothRoutes)
                                                   "-of default=nw=1:nk=1 '" + path(out) + "'"));
             }
     }
+}
+
+// Clips whose edges fall between frames: exactly round(length x rate) frames and samples, each frame the
+// source picture of its time.
+TEST(Fidelity, ClipsOffTheFrameGridGiveExactFramesAndSamples)
+{
+    const LONGLONG len = 102 * S / 100;   // 25.5 frames
+    std::vector<Clip> clips;
+    for (int i = 0; i < 4; i++) clips.push_back({"full.avi", i * len, (i + 1) * len, 0});
+    ASSERT_EQ(EC_COMPLETE, through_engine(clips, clips, NULL, "grid.avi"));
+    Picture pic = look("grid.avi");
+    EXPECT_EQ(102, pic.frames);   // 4.08 s at 25 fps
+    EXPECT_EQ(179928, samples("grid.avi"));
+    int wrong = 0;
+    for (int k = 0; k < pic.frames; k++)
+    {
+        LONGLONG t = k * S / FPS, from = t / len * len;
+        int expected = (int)((t - from) * FPS / S);
+        wrong += abs(pic.numbers[k] - expected) > 1;
+    }
+    EXPECT_EQ(0, wrong) << "frames showing a picture of another time";
+    EXPECT_EQ("", warnings("grid.avi"));
+}
+
+// Sound: a quiet 8-bit source keeps its level and tone (mixed in more than 8 bits), and a timeline whose
+// last clip has another rate ends with exactly round(length x rate) samples.
+TEST(Fidelity, SoundKeepsItsLevelAndLength)
+{
+    const LONGLONG end = 32345 * S / 10000;
+    ASSERT_EQ(EC_COMPLETE, through_engine({}, {{"quiet8.wav", 0, 2 * S, 0}, {"tone48.wav", 2 * S, end, 0}}, NULL,
+                                          "sound.wav"));
+    EXPECT_EQ(142641, samples("sound.wav"));   // 3.2345 s at 44.1 kHz
+    std::string in = capture("ffmpeg -v error -i '" + path("quiet8.wav") + "' -f s16le -ac 1 -ar 44100 -");
+    std::string out = capture("ffmpeg -v error -i '" + path("sound.wav") + "' -t 2 -f s16le -ac 1 -");
+    ASSERT_GE(out.size(), in.size());
+    const int16_t *a = (const int16_t *)in.data(), *b = (const int16_t *)out.data();
+    size_t n = in.size() / 2;
+    double level_in = 0, level_out = 0, difference = 0;
+    for (size_t i = 0; i < n; i++)
+    {
+        level_in += (double)a[i] * a[i];
+        level_out += (double)b[i] * b[i];
+        difference += ((double)a[i] - b[i]) * ((double)a[i] - b[i]);
+    }
+    EXPECT_NEAR(1.0, sqrt(level_out / level_in), 0.05);
+    EXPECT_LT(sqrt(difference / level_in), 0.1) << "the sound is not the source's";
+    EXPECT_EQ("", warnings("sound.wav"));
 }
 
 }  // namespace
