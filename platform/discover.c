@@ -1,5 +1,6 @@
 /* Streams of a media file: still images through gdk-pixbuf, everything else through the discoverer. */
 #include "discover.h"
+#include "avirepair.h"
 #include "gstglue.h"
 
 #include <errno.h>
@@ -321,11 +322,13 @@ static unsigned left_ms(gint64 deadline)
 static int discover_stream_file(const char *path, unsigned timeout_ms, struct discover_media *media)
 {
     gint64 deadline = g_get_monotonic_time() + (gint64)timeout_ms * 1000;
-    gchar *uri;
+    gchar *uri, *readable;
     int status, timed;
 
     glue_init();
-    uri = gst_filename_to_uri(path, NULL);
+    readable = avi_readable_path(path);   /* an AVI without its index is read through a copy with one */
+    uri = gst_filename_to_uri(readable, NULL);
+    g_free(readable);
     if (!uri) return DISCOVER_NOT_READABLE;
     /* A first, short look: a stalled pipeline that already told everything then costs little. A file
      * that told nothing in that time gets the rest of the time. */

@@ -811,19 +811,9 @@ HRESULT FilterGraph::CheckWriters()
         {
             if (!w->UnixPath())
                 hr = E_FAIL;
-            else
-            {
-                /* never over the graph's own input */
-                for (int k = 0; k < filter_count && SUCCEEDED(hr); k++)
-                {
-                    GraphFilter *s;
-                    if (FAILED(filters[k]->QueryInterface(IID_IGraphFilter, (void **)&s))) continue;
-                    if (s->Type() == GF_SOURCE && s->UnixPath() && pl_same_file(s->UnixPath(), w->UnixPath()))
-                        hr = HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION);
-                    s->Release();
-                }
-                if (SUCCEEDED(hr) && !pl_can_write(w->UnixPath())) hr = HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED);
-            }
+            /* a file being read is refused when the pipeline is built (PL_SAME_FILE) */
+            else if (!pl_can_write(w->UnixPath()))
+                hr = HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED);
         }
         w->Release();
         if (FAILED(hr)) return hr;
@@ -842,6 +832,7 @@ HRESULT FilterGraph::BuildPipeline()
     int node_of[MAX_FILTERS];
     char err[256];
     HRESULT hr;
+    int built;
 
     if (FAILED(hr = CheckWriters())) return hr;
     if (!(pl = pl_new())) return E_OUTOFMEMORY;
@@ -961,10 +952,11 @@ HRESULT FilterGraph::BuildPipeline()
         }
         pins->Release();
     }
-    if (pl_build(pl, err, sizeof(err)) != PL_OK)
+    if ((built = pl_build(pl, err, sizeof(err))) != PL_OK)
     {
         TeardownPipeline();
-        return VFW_E_CANNOT_CONNECT;
+        /* an output that is one of the files being read is refused, whatever name it was given by */
+        return built == PL_SAME_FILE ? HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION) : VFW_E_CANNOT_CONNECT;
     }
     if (renderer) renderer->Window()->StartFrames(pl, renderer_node);
     bus_quit = 0;

@@ -6,6 +6,7 @@
  * Each track pad is converted to the group's sample format and exposed by a bin around the timeline.
  */
 #include "gesglue.h"
+#include "avirepair.h"
 #include "gstglue.h"
 
 #include <ges/ges.h>
@@ -175,63 +176,6 @@ static void set_message(char *message, int size, const char *format, ...)
     va_end(args);
 }
 
-/* Files the platform makes (pictures of stills, new names of files written over) live in a folder of
- * this process under the temp folder; folders of processes that are gone are swept away on start. */
-static void remove_folder(const char *path)
-{
-    GDir *dir = g_dir_open(path, 0, NULL);
-    const char *name;
-    if (dir) {
-        while ((name = g_dir_read_name(dir))) {
-            char *file = g_build_filename(path, name, NULL);
-            g_unlink(file);
-            g_free(file);
-        }
-        g_dir_close(dir);
-    }
-    g_rmdir(path);
-}
-
-static const char *work_folder(void)
-{
-    static gsize done = 0;
-    static char *folder;
-
-    if (g_once_init_enter(&done)) {
-        GDir *dir = g_dir_open(g_get_tmp_dir(), 0, NULL);
-        const char *name;
-        int pid;
-        char end;
-        if (dir) {
-            while ((name = g_dir_read_name(dir)))
-                if (sscanf(name, "mediaplatform-%d%c", &pid, &end) == 1 && pid > 0 && pid != (int)getpid()
-                        && kill(pid, 0) && errno == ESRCH) {
-                    char *path = g_build_filename(g_get_tmp_dir(), name, NULL);
-                    remove_folder(path);
-                    g_free(path);
-                }
-            g_dir_close(dir);
-        }
-        folder = g_strdup_printf("%s/mediaplatform-%d", g_get_tmp_dir(), (int)getpid());
-        g_mkdir(folder, 0700);
-        g_once_init_leave(&done, 1);
-    }
-    return folder;
-}
-
-/* A new empty file of the work folder named like pattern ("still-XXXXXX.png"), or NULL. */
-static char *new_work_file(const char *pattern)
-{
-    char *path = g_build_filename(work_folder(), pattern, NULL);
-    int fd = g_mkstemp(path);
-    if (fd < 0) {
-        g_free(path);
-        return NULL;
-    }
-    close(fd);
-    return path;
-}
-
 /* Still images made into a PNG of their first frame: a GIF then does not loop and every picture format
  * gdk-pixbuf reads works. The files go with the element. */
 static void remove_files(gpointer data)
@@ -267,14 +211,14 @@ static char *still_to_png(const char *path, GPtrArray *files, GError **error)
     char *name;
 
     if (!pixbuf) return NULL;
-    if ((name = new_work_file("still-XXXXXX.png"))) {
+    if ((name = glue_work_file("still-XXXXXX.png"))) {
         g_ptr_array_add(files, g_strdup(name));
         if (!gdk_pixbuf_save(pixbuf, name, "png", error, "compression", "1", NULL)) {
             g_free(name);
             name = NULL;
         }
     } else
-        g_set_error(error, G_FILE_ERROR, G_FILE_ERROR_FAILED, "no room for a picture in %s", work_folder());
+        g_set_error(error, G_FILE_ERROR, G_FILE_ERROR_FAILED, "no room for a picture in %s", glue_work_folder());
     g_object_unref(pixbuf);
     return name;
 }
@@ -670,7 +614,7 @@ static char *current_name(const char *path)
     } else if (f->mtime != (gint64)st.st_mtim.tv_sec * 1000000000 + st.st_mtim.tv_nsec || f->size != st.st_size) {
         const char *dot = strrchr(path, '.');
         char *pattern = g_strdup_printf("file-XXXXXX%s", dot && !strchr(dot, '/') ? dot : "");
-        char *alias = new_work_file(pattern);
+        char *alias = glue_work_file(pattern);
         g_free(pattern);
         if (alias) {
             g_unlink(alias);
@@ -727,8 +671,13 @@ static int add_source(GESLayer *layer, GESTrack *track, const struct gg_group *g
         }
         inpoint = 0;
     }
-    if (!name) name = current_name(s->path);   /* the file, or a fresh name for it */
-    else still = 1;
+    if (!name) {
+        /* the file, or a fresh name for it, or a copy of it with its index rebuilt */
+        char *current = current_name(s->path);
+        name = avi_readable_path(current);
+        g_free(current);
+    } else
+        still = 1;
     uri = gst_filename_to_uri(name, &error);
     if (!uri) {
         g_free(name);
@@ -953,7 +902,7 @@ int gg_timeline_build(const struct gg_group *groups, int count, int64_t length, 
 {
     GESTrack *tracks[GG_MAX_GROUPS];
     GESLayer **layers = NULL;
-    GPtrArray *stills;
+    GPtrArray *stills, *reading;
     gg_timeline *tl;
     int status = GG_OK, total_layers = 0;
 
@@ -996,6 +945,7 @@ int gg_timeline_build(const struct gg_group *groups, int count, int64_t length, 
     for (int i = 0; i <= total_layers; i++) layers[i] = ges_timeline_append_layer(tl->ges);
 
     stills = g_ptr_array_new_with_free_func(g_free);
+    reading = g_ptr_array_new_with_free_func(glue_reading_end);
     for (int gi = 0, base = 0; gi < count && status == GG_OK; base += groups[gi].layers, gi++) {
         const struct gg_group *g = &groups[gi];
         /* clips of each layer, to put the layer's transitions and envelopes on */
@@ -1009,6 +959,7 @@ int gg_timeline_build(const struct gg_group *groups, int count, int64_t length, 
             status = add_source(layers[base + g->layers - 1 - src->layer], tracks[gi], g, src, stills, &clip,
                                 message, size);
             if (status == GG_OK && clip) {
+                g_ptr_array_add(reading, glue_reading_begin(src->path));
                 g_ptr_array_add(clips, clip);
                 g_array_append_val(clip_layer, src->layer);
             }
@@ -1064,9 +1015,13 @@ int gg_timeline_build(const struct gg_group *groups, int count, int64_t length, 
             gst_object_unref(src);
         }
         g_object_set_data_full(G_OBJECT(tl->bin), "gg-stills", stills, remove_files);
+        /* the sources count as being read for as long as the timeline's element lives */
+        g_object_set_data_full(G_OBJECT(tl->bin), "gg-reading", reading, (GDestroyNotify)g_ptr_array_unref);
         stills = NULL;
+        reading = NULL;
     }
     if (stills) remove_files(stills);
+    if (reading) g_ptr_array_unref(reading);
     if (status != GG_OK) {
         gg_timeline_free(tl);
         return status;

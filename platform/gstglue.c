@@ -3,6 +3,13 @@
 #include "wavdest.h"
 
 #include <gst/gst.h>
+#include <glib/gstdio.h>
+
+#include <errno.h>
+#include <sys/stat.h>
+#include <signal.h>
+#include <stdio.h>
+#include <unistd.h>
 
 static gsize started = 0;
 
@@ -75,4 +82,109 @@ long glue_element_default_int(const char *factory, const char *property, long fa
     }
     gst_object_unref(element);
     return value;
+}
+
+/* Files the platform makes (pictures of stills, new names of files written over) live in a folder of
+ * this process under the temp folder; folders of processes that are gone are swept away on start. */
+static void remove_folder(const char *path)
+{
+    GDir *dir = g_dir_open(path, 0, NULL);
+    const char *name;
+    if (dir) {
+        while ((name = g_dir_read_name(dir))) {
+            char *file = g_build_filename(path, name, NULL);
+            g_unlink(file);
+            g_free(file);
+        }
+        g_dir_close(dir);
+    }
+    g_rmdir(path);
+}
+
+const char *glue_work_folder(void)
+{
+    static gsize done = 0;
+    static char *folder;
+
+    if (g_once_init_enter(&done)) {
+        GDir *dir = g_dir_open(g_get_tmp_dir(), 0, NULL);
+        const char *name;
+        int pid;
+        char end;
+        if (dir) {
+            while ((name = g_dir_read_name(dir)))
+                if (sscanf(name, "mediaplatform-%d%c", &pid, &end) == 1 && pid > 0 && pid != (int)getpid()
+                        && kill(pid, 0) && errno == ESRCH) {
+                    char *path = g_build_filename(g_get_tmp_dir(), name, NULL);
+                    remove_folder(path);
+                    g_free(path);
+                }
+            g_dir_close(dir);
+        }
+        folder = g_strdup_printf("%s/mediaplatform-%d", g_get_tmp_dir(), (int)getpid());
+        g_mkdir(folder, 0700);
+        g_once_init_leave(&done, 1);
+    }
+    return folder;
+}
+
+char *glue_work_file(const char *pattern)
+{
+    char *path = g_build_filename(glue_work_folder(), pattern, NULL);
+    int fd = g_mkstemp(path);
+    if (fd < 0) {
+        g_free(path);
+        return NULL;
+    }
+    close(fd);
+    return path;
+}
+
+/* ---- Files being read, by identity: what no writer of this process may replace ---- */
+
+struct reading {
+    dev_t dev;
+    ino_t ino;
+};
+
+static GMutex reading_lock;
+static GList *readings;
+
+void *glue_reading_begin(const char *path)
+{
+    struct stat st;
+    struct reading *r;
+
+    if (!path || g_stat(path, &st)) return NULL;
+    r = g_new(struct reading, 1);
+    r->dev = st.st_dev;
+    r->ino = st.st_ino;
+    g_mutex_lock(&reading_lock);
+    readings = g_list_prepend(readings, r);
+    g_mutex_unlock(&reading_lock);
+    return r;
+}
+
+void glue_reading_end(void *token)
+{
+    if (!token) return;
+    g_mutex_lock(&reading_lock);
+    readings = g_list_remove(readings, token);
+    g_mutex_unlock(&reading_lock);
+    g_free(token);
+}
+
+int glue_is_being_read(const char *path)
+{
+    struct stat st;
+    int found = 0;
+
+    if (!path || g_stat(path, &st)) return 0;   /* a file that is not there is read by nobody */
+    g_mutex_lock(&reading_lock);
+    for (GList *l = readings; l && !found; l = l->next) {
+        const struct reading *r = l->data;
+        found = r->dev == st.st_dev && r->ino == st.st_ino;
+    }
+    g_mutex_unlock(&reading_lock);
+    return found;
 }

@@ -1,8 +1,10 @@
 /* A filter graph's pipeline: nodes for the connected filters, converters between them, one bus. */
 #include "pipeline.h"
+#include "avirepair.h"
 #include "gstglue.h"
 
 #include <errno.h>
+#include <glib/gstdio.h>
 #include <libgen.h>
 #include <stdlib.h>
 #include <string.h>
@@ -43,6 +45,10 @@ struct node {
     int seen[3];             /* decodebin pads seen per raw kind */
     int filled[MAX_OUTPUTS]; /* a pad arrived for this output */
     struct frame_slot slot;
+    void *reading;           /* a file source: its entry among the files being read */
+    char *partial;           /* a file sink: what it writes until the run completes */
+    /* a file's length as its header states it, its frame time, and how far its pictures reached */
+    gint64 stated, frame_ns, reached;
     /* timestamps of an encoder's input, for outputs that lose theirs */
     GMutex ts_lock;
     GQueue ts;
@@ -70,6 +76,9 @@ struct pipeline {
     GCond wake_cond;
     int woken;                   /* pl_wake called since the last pl_next_message */
     int built;
+    int bounded;                 /* a seek chose part of the sources: they need not be read to their end */
+    int stopping;                /* the end of stream comes from a stop, not from the sources */
+    int complete;                /* the sources were read to their end: the files written are kept */
 };
 
 /* ---- Nodes ---- */
@@ -109,6 +118,7 @@ int pl_add_file_source(pipeline *p, const char *path, int count, const int *kind
     if ((id = add_node(p, N_FILE, path)) < 0) return -1;
     p->nodes[id].count = count;
     memcpy(p->nodes[id].kinds, kinds, count * sizeof(int));
+    p->nodes[id].stated = avi_stated_length(path, &p->nodes[id].frame_ns);
     return id;
 }
 
@@ -234,6 +244,35 @@ static GstPad *link_sink_pad(struct link *l)
     return gst_element_get_static_pad(l->first, "sink");
 }
 
+/* How far a file's pictures reached, to tell a file that ends before its stated length. */
+static GstPadProbeReturn note_reached(GstPad *pad, GstPadProbeInfo *info, gpointer data)
+{
+    struct node *n = data;
+    GstBuffer *buf = GST_PAD_PROBE_INFO_BUFFER(info);
+    if (GST_BUFFER_PTS_IS_VALID(buf))
+    {
+        gint64 end = GST_BUFFER_PTS(buf) + (GST_BUFFER_DURATION_IS_VALID(buf) ? GST_BUFFER_DURATION(buf) : 0);
+        if (end > __atomic_load_n(&n->reached, __ATOMIC_RELAXED)) __atomic_store_n(&n->reached, end, __ATOMIC_RELAXED);
+    }
+    return GST_PAD_PROBE_OK;
+}
+
+/* A file written from sources that ended before their stated length is not complete: the first such
+ * source, or -1. (Three frames of slack: a lost chunk or a last frame's rounding is no such end.) */
+static int short_source(pipeline *p)
+{
+    if (!p->writers || p->bounded) return -1;
+    for (int i = 0; i < p->node_count; i++)
+    {
+        struct node *n = &p->nodes[i];
+        int video_linked = 0;
+        if (n->type != N_FILE || n->stated <= 0) continue;
+        for (int k = 0; k < n->count; k++) video_linked |= n->kinds[k] == PL_RAW_VIDEO && n->links_out[k] >= 0;
+        if (video_linked && __atomic_load_n(&n->reached, __ATOMIC_RELAXED) < n->stated - 3 * n->frame_ns) return i;
+    }
+    return -1;
+}
+
 static void on_decoded_pad(GstElement *decodebin, GstPad *pad, gpointer data)
 {
     struct node *n = data;
@@ -263,6 +302,7 @@ static void on_decoded_pad(GstElement *decodebin, GstPad *pad, gpointer data)
     {
         GstPad *sinkpad = link_sink_pad(&p->links[n->links_out[index]]);
         n->filled[index] = 1;
+        if (kind == PL_RAW_VIDEO) gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, note_reached, n, NULL);
         if (gst_pad_link(pad, sinkpad) != GST_PAD_LINK_OK)
             GST_ELEMENT_ERROR(decodebin, STREAM, FORMAT, ("stream %d cannot be linked", index), (NULL));
         gst_object_unref(sinkpad);
@@ -372,6 +412,38 @@ static GstElement *renderer_bin(struct node *n)
     return bin;
 }
 
+/* A new empty file in the folder of path, to be renamed to path; NULL when there is no room for one. */
+static char *partial_name(const char *path)
+{
+    char *folder = g_path_get_dirname(path);
+    char *name = g_build_filename(folder, ".writing-XXXXXX", NULL);
+    int fd = g_mkstemp(name);
+    g_free(folder);
+    if (fd < 0)
+    {
+        g_free(name);
+        return NULL;
+    }
+    close(fd);
+    return name;
+}
+
+/* After a stop: the files of a complete run take their names, the others go. A live source (a camera)
+ * has no end of its own: what it recorded until the stop is the run. */
+static void finish_files(pipeline *p)
+{
+    int live = 1;
+    for (int i = 0; i < p->node_count; i++)
+        if (p->nodes[i].type == N_FILE || p->nodes[i].type == N_ELEMENT) live = 0;
+    for (int i = 0; i < p->node_count; i++)
+    {
+        struct node *n = &p->nodes[i];
+        if (n->type != N_FILESINK || !n->partial || !g_file_test(n->partial, G_FILE_TEST_EXISTS)) continue;
+        if (!(p->complete || live) || g_rename(n->partial, n->text)) g_unlink(n->partial);
+    }
+    p->complete = 0;
+}
+
 static int build_node(pipeline *p, struct node *n, char *err, int size)
 {
     GstBin *bin = GST_BIN(p->bin);
@@ -383,8 +455,12 @@ static int build_node(pipeline *p, struct node *n, char *err, int size)
     {
         GstElement *src = make("filesrc", bin);
         GstElement *dec = make("decodebin", bin);
+        char *readable;
         if (!src || !dec || !gst_element_link(src, dec)) break;
-        g_object_set(src, "location", n->text, NULL);
+        n->reading = glue_reading_begin(n->text);
+        readable = avi_readable_path(n->text);
+        g_object_set(src, "location", readable, NULL);
+        g_free(readable);
         g_signal_connect(dec, "pad-added", G_CALLBACK(on_decoded_pad), n);
         g_signal_connect(dec, "no-more-pads", G_CALLBACK(on_no_more_pads), n);
         n->element = dec;
@@ -422,9 +498,21 @@ static int build_node(pipeline *p, struct node *n, char *err, int size)
         n->element = make(n->text, bin);
         break;
     case N_FILESINK:
+        /* the file is written beside its target and takes the target's name when the run completes: a
+         * run that fails or is stopped leaves the file it would have replaced as it was */
+        if (glue_is_being_read(n->text))
+        {
+            g_snprintf(err, size, "%s is being read", n->text);
+            return PL_SAME_FILE;
+        }
+        if (!(n->partial = partial_name(n->text)))
+        {
+            g_snprintf(err, size, "nothing can be written beside %s", n->text);
+            return PL_FAILED;
+        }
         if ((n->element = make("filesink", bin)))
         {
-            g_object_set(n->element, "location", n->text, "sync", FALSE, NULL);
+            g_object_set(n->element, "location", n->partial, "sync", FALSE, NULL);
             p->writers++;
         }
         break;
@@ -567,6 +655,7 @@ static GstBusSyncReply bus_sync(GstBus *bus, GstMessage *m, gpointer data)
     {
         g_mutex_lock(&p->eos_lock);
         p->eos_seen = 1;
+        if (!p->stopping) p->complete = short_source(p) < 0;
         g_cond_broadcast(&p->eos_cond);
         g_mutex_unlock(&p->eos_lock);
     }
@@ -589,8 +678,14 @@ int pl_build(pipeline *p, char *err, int size)
     p->built = 1;
     for (int i = 0; i < p->node_count; i++)
         if (p->nodes[i].type == N_VIDEO || p->nodes[i].type == N_AUDIO) p->renderers++;
-    for (int i = 0; i < p->node_count; i++)
-        if (build_node(p, &p->nodes[i], err, size) != PL_OK) return PL_FAILED;
+    /* the sources first, so that a writer knows every file being read */
+    for (int pass = 0; pass < 2; pass++)
+        for (int i = 0; i < p->node_count; i++)
+            if ((p->nodes[i].type == N_FILESINK) == pass)
+            {
+                int r = build_node(p, &p->nodes[i], err, size);
+                if (r != PL_OK) return r;
+            }
     for (int i = 0; i < p->link_count; i++)
     {
         struct link *l = &p->links[i];
@@ -724,6 +819,9 @@ int pl_set_state(pipeline *p, int state, unsigned timeout_ms, char *err, int siz
             g_mutex_unlock(&p->eos_lock);
             if (!seen)
             {
+                g_mutex_lock(&p->eos_lock);
+                p->stopping = 1;
+                g_mutex_unlock(&p->eos_lock);
                 gst_element_send_event(p->bin, gst_event_new_eos());
                 g_mutex_lock(&p->eos_lock);
                 while (!p->eos_seen)
@@ -734,6 +832,8 @@ int pl_set_state(pipeline *p, int state, unsigned timeout_ms, char *err, int siz
         gst_element_set_state(p->bin, GST_STATE_NULL);
         g_mutex_lock(&p->eos_lock);
         p->eos_seen = 0;
+        p->stopping = 0;
+        finish_files(p);
         g_mutex_unlock(&p->eos_lock);
         clear_frames(p);
         g_mutex_unlock(&p->lock);
@@ -775,6 +875,7 @@ int pl_seek(pipeline *p, long long start_ns, long long stop_ns)
     g_mutex_lock(&p->eos_lock);
     p->eos_seen = 0;
     g_mutex_unlock(&p->eos_lock);
+    p->bounded = p->bounded || start_ns > 0 || stop_ns >= 0;
     ok = gst_element_seek(p->bin, 1.0, GST_FORMAT_TIME, GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE,
                           start_ns >= 0 ? GST_SEEK_TYPE_SET : GST_SEEK_TYPE_NONE, start_ns >= 0 ? start_ns : 0,
                           GST_SEEK_TYPE_SET, stop_ns >= 0 ? (gint64)stop_ns : (gint64)GST_CLOCK_TIME_NONE);
@@ -833,8 +934,14 @@ int pl_next_message(pipeline *p, unsigned timeout_ms, struct pl_message *out)
     switch (GST_MESSAGE_TYPE(m))
     {
     case GST_MESSAGE_EOS:
-        out->type = PL_MSG_EOS;
+    {
+        int i = short_source(p);
+        out->type = i < 0 ? PL_MSG_EOS : PL_MSG_ERROR;
+        if (i >= 0)
+            g_snprintf(out->text, sizeof(out->text), "%s ends at %.2f s of the %.2f s it states", p->nodes[i].text,
+                       __atomic_load_n(&p->nodes[i].reached, __ATOMIC_RELAXED) / 1e9, p->nodes[i].stated / 1e9);
         break;
+    }
     case GST_MESSAGE_ERROR:
     {
         GError *e = NULL;
@@ -943,11 +1050,15 @@ void pl_free(pipeline *p)
         gst_bus_set_sync_handler(p->bus, NULL, NULL, NULL);
         gst_object_unref(p->bus);
         gst_object_unref(p->bin);
+        finish_files(p);
     }
     clear_frames(p);
     for (int i = 0; i < p->node_count; i++)
     {
         struct node *n = &p->nodes[i];
+        glue_reading_end(n->reading);
+        if (n->partial) g_unlink(n->partial);
+        g_free(n->partial);
         g_free(n->text);
         for (int k = 0; k < MAX_OUTPUTS; k++) g_free(n->pads[k]);
         if (n->given) gst_object_unref(n->given);
@@ -964,21 +1075,15 @@ void pl_free(pipeline *p)
 
 /* ---- Files ---- */
 
-int pl_same_file(const char *a, const char *b)
-{
-    struct stat sa, sb;
-    if (!a || !b || stat(a, &sa) != 0 || stat(b, &sb) != 0) return 0;
-    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-}
-
 int pl_can_write(const char *path)
 {
     struct stat st;
     char *copy;
     int ok;
     if (!path || !*path) return 0;
-    if (stat(path, &st) == 0) return S_ISREG(st.st_mode) && access(path, W_OK) == 0;
-    if (errno != ENOENT) return 0;
+    /* a file replaced is written beside it first: its folder takes new files */
+    if (stat(path, &st) == 0 && !(S_ISREG(st.st_mode) && access(path, W_OK) == 0)) return 0;
+    if (stat(path, &st) != 0 && errno != ENOENT) return 0;
     copy = g_strdup(path);
     ok = access(dirname(copy), W_OK | X_OK) == 0;
     g_free(copy);

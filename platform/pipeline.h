@@ -17,7 +17,7 @@ enum pl_kind { PL_RAW_VIDEO = 1, PL_RAW_AUDIO, PL_CODED_VIDEO, PL_CODED_AUDIO, P
 
 enum pl_state { PL_STOPPED = 0, PL_PAUSED, PL_PLAYING };
 
-enum pl_result { PL_OK = 0, PL_ASYNC, PL_FAILED };
+enum pl_result { PL_OK = 0, PL_ASYNC, PL_FAILED, PL_SAME_FILE /* a writer would replace a file being read */ };
 
 enum pl_message_type { PL_MSG_NONE = 0, PL_MSG_EOS, PL_MSG_ERROR, PL_MSG_STEP_DONE, PL_MSG_ASYNC_DONE };
 
@@ -63,7 +63,9 @@ int pl_add_tee(pipeline *p);
 
 int pl_link(pipeline *p, int from, int output, int to, int input);
 
-/* Makes the GStreamer elements. PL_OK, or PL_FAILED with a reason in err. */
+/* Makes the GStreamer elements. PL_OK, or PL_FAILED with a reason in err; PL_SAME_FILE when a file sink's
+ * target is a file being read in this process. A file sink writes beside its target, which takes the
+ * written file's name only when the run has completed (its sources read to their end) and it stops. */
 int pl_build(pipeline *p, char *err, int size);
 
 /* Changes state; waits up to timeout_ms for PAUSED/PLAYING to be reached. PL_OK when reached, PL_ASYNC
@@ -90,8 +92,6 @@ void pl_frame_release(struct pl_frame *f);
 /* Picture size negotiated at the renderer, 0 until known. */
 int pl_video_size(pipeline *p, int renderer, int *width, int *height);
 
-/* 1 when both paths name the same existing file. */
-int pl_same_file(const char *a, const char *b);
 /* 1 when a file at path can be created or replaced (the file is not touched). */
 int pl_can_write(const char *path);
 

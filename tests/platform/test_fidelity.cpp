@@ -15,6 +15,8 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -484,6 +486,56 @@ TEST(Fidelity, SoundKeepsItsLevelAndLength)
         EXPECT_NEAR(1.0, sqrt(level_out / level_in), 0.05);
         EXPECT_LT(sqrt(difference / level_in), c.noise) << "the sound is not the source's";
         EXPECT_EQ("", warnings("sound.wav"));
+    }
+}
+
+// An AVI whose index is gone and whose chunks are damaged part-way is read as far as ffmpeg reads it;
+// one that ends before the length its header states makes a conversion fail instead of succeed.
+TEST(Fidelity, DamagedAviIsReadAsFarAsItsDataGoes)
+{
+    ASSERT_EQ("", capture("ffmpeg -v error -f lavfi -i testsrc=size=320x240:rate=25 -f lavfi -i sine=f=440 -t 10 "
+                          "-c:v mjpeg -q:v 5 -c:a pcm_s16le '" + path("clean10.avi") + "' 2>&1"));
+    std::ifstream in(path("clean10.avi"), std::ios::binary);
+    std::string clean((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    size_t index = clean.rfind("idx1");
+    ASSERT_NE(std::string::npos, index);
+    const struct { const char *name; size_t size; bool whole; } cases[] = {
+        {"noindex.avi", index, true},                  // the index lost, a chunk header overwritten
+        {"cut.avi", clean.size() * 9 / 10, false}};    // the same, and the last tenth gone
+    Ref<IBaseFilter> mjpeg;
+    ASSERT_TRUE((mjpeg.p = compressor(u"Motion JPEG", NULL)) != NULL);
+    for (const auto &c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        std::string damaged = clean.substr(0, c.size);
+        unsigned seed = 7;
+        for (size_t i = clean.size() * 4 / 10; i < clean.size() * 4 / 10 + 4096; i++)
+            damaged[i] = (char)((seed = seed * 1103515245 + 12345) >> 16);
+        std::ofstream(path(c.name), std::ios::binary) << damaged;
+        int frames = atoi(capture("ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames "
+                                  "-of default=nw=1:nk=1 '" + path(c.name) + "'").c_str());
+        ASSERT_GT(frames, 200);
+
+        // the length the media detector tells is what can be read
+        Ref<IMediaDet> det;
+        std::u16string keep;
+        double length = 0;
+        ASSERT_EQ(S_OK, CoCreateInstance(CLSID_MediaDet, NULL, CLSCTX_INPROC_SERVER, IID_IMediaDet, (void **)&det));
+        BSTR name = SysAllocString(dos(c.name, keep));
+        EXPECT_EQ(S_OK, det->put_Filename(name));
+        SysFreeString(name);
+        EXPECT_EQ(S_OK, det->get_StreamLength(&length));
+        EXPECT_NEAR(frames / 25.0, length, 0.1);
+
+        // the converter's graph: the whole file, or a failure for the file that ends early
+        LONG code = through_graph(c.name, mjpeg, "damaged-graph.avi");
+        EXPECT_EQ(c.whole ? EC_COMPLETE : EC_ERRORABORT, code);
+        if (c.whole) EXPECT_NEAR(frames, look("damaged-graph.avi").frames, 2);
+
+        // a timeline of what the detector told
+        LONGLONG stop = (LONGLONG)(length * S);
+        EXPECT_EQ(EC_COMPLETE, through_engine({{c.name, 0, stop, 0}}, {}, mjpeg, "damaged-engine.avi"));
+        EXPECT_NEAR(frames, look("damaged-engine.avi").frames, 2);
     }
 }
 
