@@ -1,5 +1,6 @@
 // Morphana's conversion graph: source, encoders and the file, run without blocking the dialog.
 #include "morphana.h"
+#include "samefile.h"
 #include <qedit.h>
 #include <initguid.h>
 #include <string.h>
@@ -131,7 +132,8 @@ static bool BuildAviChain(IBaseFilter *audioEncoder, IBaseFilter *videoEncoder)
         if (FAILED(graph->AddFilter(videoEncoder, L"Video Compressor"))) return StepFailed("16", mainDialog);
         SetQuality(videoEncoder);
     }
-    if (GetFileAttributesA(outputPath) != INVALID_FILE_ATTRIBUTES) DeleteFileA(outputPath);
+    // An existing file is not deleted first: it is replaced only by a complete new one, which the graph's
+    // writer puts in its place at the end of the run, so a run that fails leaves it as it was.
 
     WCHAR widePath[MAX_PATH];
     WidePath(outputPath, widePath);
@@ -183,14 +185,15 @@ bool StartConversion()
     return true;
 }
 
-// The end of a run: back to idle. A graph that stopped on an error leaves no usable file, and says so.
-static void FinishConversion(bool failed)
+// The end of a run: back to idle. A graph that stopped on an error leaves no usable file, and says so; an
+// output refused as a file being read is told as such.
+static void FinishConversion(bool failed, bool refused)
 {
     ReleaseConversion();
     SetCursor(LoadCursor(NULL, IDC_ARROW));
     ReleaseCapture();
     UpdateCaption("");
-    if (failed) MessageBoxA(mainDialog, "保存できません", appName, MB_OK);
+    if (failed) MessageBoxA(mainDialog, refused ? "読み込みファイルには保存できません" : "保存できません", appName, MB_OK);
 }
 
 void OnGraphNotify()
@@ -201,7 +204,7 @@ void OnGraphNotify()
     while (graphEvents && SUCCEEDED(graphEvents->GetEvent(&code, &param1, &param2, 0))) {
         graphEvents->FreeEventParams(code, param1, param2);
         if (code == EC_COMPLETE || code == EC_ERRORABORT || code == EC_USERABORT) {
-            FinishConversion(code != EC_COMPLETE);
+            FinishConversion(code != EC_COMPLETE, code == EC_ERRORABORT && OutputRefused((HRESULT)param1));
             return;
         }
     }

@@ -1,5 +1,6 @@
 // Morphana: start, the input file, the output form and encoders, the save command, graph events, close.
 #include "morphana.h"
+#include "samefile.h"
 #include <stdio.h>
 #include <string.h>
 
@@ -179,32 +180,6 @@ static int DecideOutputKind()
     if (strcmp(name, "MPEG Layer-3") == 0) return KIND_MP3;
     if (strcmp(name, "PCM") == 0) return KIND_WAV;
     return KIND_OTHER;
-}
-
-// Whether two paths name one file: the same text without regard to case, or, when both exist, the same
-// file reached by another spelling.
-static bool SameFile(const char *a, const char *b)
-{
-    if (lstrcmpiA(a, b) == 0) return true;
-    char fullA[MAX_PATH], fullB[MAX_PATH];
-    if (GetFullPathNameA(a, sizeof fullA, fullA, NULL) - 1 < sizeof fullA - 1 &&
-        GetFullPathNameA(b, sizeof fullB, fullB, NULL) - 1 < sizeof fullB - 1 && lstrcmpiA(fullA, fullB) == 0)
-        return true;
-    HANDLE fa = CreateFileA(a, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_EXISTING,
-                            FILE_FLAG_BACKUP_SEMANTICS, NULL);
-    if (fa == INVALID_HANDLE_VALUE) return false;
-    HANDLE fb = CreateFileA(b, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_EXISTING,
-                            FILE_FLAG_BACKUP_SEMANTICS, NULL);
-    bool same = false;
-    if (fb != INVALID_HANDLE_VALUE) {
-        BY_HANDLE_FILE_INFORMATION ia, ib;
-        same = GetFileInformationByHandle(fa, &ia) && GetFileInformationByHandle(fb, &ib) &&
-               ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber && ia.nFileIndexHigh == ib.nFileIndexHigh &&
-               ia.nFileIndexLow == ib.nFileIndexLow;
-        CloseHandle(fb);
-    }
-    CloseHandle(fa);
-    return same;
 }
 
 static void SaveConverted()

@@ -4,33 +4,10 @@
 #include <stdlib.h>
 #include <string.h>
 #include "outputchain.h"
+#include "samefile.h"
 #include "textpath.h"
 
 static const LONGLONG oneSecond = 10000000;
-
-// Whether two paths name the same file: the same full name, or the same existing file under two names.
-static bool SameFile(const char *a, const char *b)
-{
-    if (lstrcmpiA(a, b) == 0) return true;
-    char fullA[MAX_PATH], fullB[MAX_PATH];
-    DWORD lengthA = GetFullPathNameA(a, sizeof fullA, fullA, NULL);
-    DWORD lengthB = GetFullPathNameA(b, sizeof fullB, fullB, NULL);
-    if (lengthA && lengthA < sizeof fullA && lengthB && lengthB < sizeof fullB && lstrcmpiA(fullA, fullB) == 0)
-        return true;
-    bool same = false;
-    HANDLE fileA = CreateFileA(a, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, NULL);
-    HANDLE fileB = CreateFileA(b, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, NULL);
-    BY_HANDLE_FILE_INFORMATION infoA, infoB;
-    if (fileA != INVALID_HANDLE_VALUE && fileB != INVALID_HANDLE_VALUE && GetFileInformationByHandle(fileA, &infoA) &&
-        GetFileInformationByHandle(fileB, &infoB))
-        same = infoA.dwVolumeSerialNumber == infoB.dwVolumeSerialNumber &&
-               infoA.nFileIndexHigh == infoB.nFileIndexHigh && infoA.nFileIndexLow == infoB.nFileIndexLow;
-    if (fileA != INVALID_HANDLE_VALUE) CloseHandle(fileA);
-    if (fileB != INVALID_HANDLE_VALUE) CloseHandle(fileB);
-    return same;
-}
 
 void SaveSection()
 {

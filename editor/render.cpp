@@ -2,6 +2,7 @@
 // into the output file, the graph run with its events posted to the main window.
 #include "sequora.h"
 #include "outputchain.h"
+#include "samefile.h"
 
 static const char savingTitle[] = "保存中 ・・・";
 
@@ -9,6 +10,7 @@ static IRenderEngine *renderEngine;
 static IGraphBuilder *graph;
 static IMediaControl *graphControl;
 IMediaEventEx *graphEvents;
+bool exportRefused;
 
 template <typename T> static void ReleaseSlot(T **slot)
 {
@@ -39,7 +41,9 @@ bool StartRendering(bool exporting)
     ReleaseSlot(&graphEvents);
     if (FAILED(graph->QueryInterface(IID_IMediaEventEx, (void **)&graphEvents))) return false;
     if (FAILED(graphEvents->SetNotifyWindow((OAHWND)mainWindow, WM_GRAPHNOTIFY, 0))) return false;
-    if (FAILED(graphControl->Run())) return false;
+    HRESULT hr = graphControl->Run();
+    exportRefused = exporting && OutputRefused(hr);
+    if (FAILED(hr)) return false;
     if (exporting) SetWindowTextA(mainWindow, savingTitle);
     return true;
 }

@@ -73,6 +73,7 @@ extern HWND zoomTrackbar, changeButton, effectCombo, effectSpanTrackbar, imageTi
 extern CompressorList videoCompressors;
 extern EffectList effects;
 extern IMediaEventEx *graphEvents;
+extern bool exportRefused;   // the last export was refused: its output is a file being read
 extern IAMTimeline *timeline;
 
 extern const char appName[];

@@ -1,5 +1,6 @@
 // Sequora: start, the single-instance rule, the main window, command dispatch and the orderly end.
 #include "sequora.h"
+#include "samefile.h"
 #include <stdio.h>
 #include <string.h>
 
@@ -57,19 +58,32 @@ void HandleAddResult(int result)
     }
 }
 
+// An export that could not start or ended on an error. An output refused as a file being read (reached
+// by a name the check above cannot see) gets the message of that check.
+static void ReportExportFailure(bool refused)
+{
+    MessageBoxA(mainWindow, refused ? "読み込みファイルには保存できません" : "保存できません", appName, MB_OK);
+}
+
 static void DrainGraphEvents()
 {
     if (!graphEvents) return;
     LONG code;
     LONG_PTR param1, param2;
-    bool finished = false;
+    bool finished = false, failed = false, refused = false;
+    char title[32] = "";
+    GetWindowTextA(mainWindow, title, sizeof title);
     while (graphEvents && graphEvents->GetEvent(&code, &param1, &param2, 0) == S_OK) {
         graphEvents->FreeEventParams(code, param1, param2);
         if (code == EC_COMPLETE || code == EC_USERABORT || code == EC_ERRORABORT) finished = true;
+        if (code == EC_USERABORT || code == EC_ERRORABORT) failed = true;
+        if (code == EC_ERRORABORT && OutputRefused((HRESULT)param1)) refused = true;
     }
     if (finished) {
         TearDownGraph();
         SetWindowTextA(mainWindow, appName);
+        // an export that ended on an error wrote no file: say so
+        if (failed && strcmp(title, savingTitle) == 0) ReportExportFailure(refused);
     }
 }
 
@@ -95,14 +109,17 @@ static void SaveAsSequence()
         strcat(outputPath, audioOnly ? ".wav" : ".avi");
     }
     for (int i = 0; i < itemCount; i++) {
-        if (lstrcmpiA(outputPath, items[i].path) == 0) {
+        if (SameFile(outputPath, items[i].path)) {
             MessageBoxA(mainWindow, "読み込みファイルには保存できません", appName, MB_OK);
             return;
         }
     }
     if (!audioOnly && RunCompressorDialog(mainWindow, &videoCompressors, IDD_COMPRESSOR, IDC_COMPRESSORLIST) != 1)
         return;
-    if (!BuildTimeline(true)) TearDownGraph();
+    if (!BuildTimeline(true)) {
+        TearDownGraph();
+        ReportExportFailure(exportRefused);
+    }
 }
 
 static void CreationSequence(HWND window)

@@ -412,34 +412,50 @@ static GstElement *renderer_bin(struct node *n)
     return bin;
 }
 
-/* A new empty file in the folder of path, to be renamed to path; NULL when there is no room for one. */
+/* A new empty file in the folder of path, to be renamed to path; NULL when there is no room for one. It
+ * has the permissions of the file it replaces, or those of a new file. */
 static char *partial_name(const char *path)
 {
     char *folder = g_path_get_dirname(path);
     char *name = g_build_filename(folder, ".writing-XXXXXX", NULL);
     int fd = g_mkstemp(name);
+    struct stat st;
+    mode_t mask;
+
     g_free(folder);
     if (fd < 0)
     {
         g_free(name);
         return NULL;
     }
+    if (stat(path, &st) != 0)
+    {
+        mask = umask(0);
+        umask(mask);
+        st.st_mode = 0666 & ~mask;
+    }
+    fchmod(fd, st.st_mode & 07777);
     close(fd);
     return name;
 }
 
-/* After a stop: the files of a complete run take their names, the others go. A live source (a camera)
- * has no end of its own: what it recorded until the stop is the run. */
+/* A pipeline fed by live sources (a camera) only: it has no end of its own, and what it records goes
+ * into its file as it comes, so that a recording cut short by a crash keeps what was recorded. */
+static int is_live(pipeline *p)
+{
+    for (int i = 0; i < p->node_count; i++)
+        if (p->nodes[i].type == N_FILE || p->nodes[i].type == N_ELEMENT) return 0;
+    return 1;
+}
+
+/* After a stop: the files of a complete run take their names, the others go. */
 static void finish_files(pipeline *p)
 {
-    int live = 1;
-    for (int i = 0; i < p->node_count; i++)
-        if (p->nodes[i].type == N_FILE || p->nodes[i].type == N_ELEMENT) live = 0;
     for (int i = 0; i < p->node_count; i++)
     {
         struct node *n = &p->nodes[i];
         if (n->type != N_FILESINK || !n->partial || !g_file_test(n->partial, G_FILE_TEST_EXISTS)) continue;
-        if (!(p->complete || live) || g_rename(n->partial, n->text)) g_unlink(n->partial);
+        if (!p->complete || g_rename(n->partial, n->text)) g_unlink(n->partial);
     }
     p->complete = 0;
 }
@@ -505,14 +521,14 @@ static int build_node(pipeline *p, struct node *n, char *err, int size)
             g_snprintf(err, size, "%s is being read", n->text);
             return PL_SAME_FILE;
         }
-        if (!(n->partial = partial_name(n->text)))
+        if (!is_live(p) && !(n->partial = partial_name(n->text)))
         {
             g_snprintf(err, size, "nothing can be written beside %s", n->text);
             return PL_FAILED;
         }
         if ((n->element = make("filesink", bin)))
         {
-            g_object_set(n->element, "location", n->partial, "sync", FALSE, NULL);
+            g_object_set(n->element, "location", n->partial ? n->partial : n->text, "sync", FALSE, NULL);
             p->writers++;
         }
         break;

@@ -65,7 +65,8 @@ int pl_link(pipeline *p, int from, int output, int to, int input);
 
 /* Makes the GStreamer elements. PL_OK, or PL_FAILED with a reason in err; PL_SAME_FILE when a file sink's
  * target is a file being read in this process. A file sink writes beside its target, which takes the
- * written file's name only when the run has completed (its sources read to their end) and it stops. */
+ * written file's name only when the run has completed (its sources read to their end) and it stops;
+ * a recording from live sources alone goes into its file as it comes. */
 int pl_build(pipeline *p, char *err, int size);
 
 /* Changes state; waits up to timeout_ms for PAUSED/PLAYING to be reached. PL_OK when reached, PL_ASYNC

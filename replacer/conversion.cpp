@@ -22,6 +22,10 @@ static bool ReadPathBox(int id, char *buffer)
     return true;
 }
 
+// A run cut short takes away the file it made. A file that was there before is not touched: it is replaced
+// only by a complete new one, which the graph's writer puts in its place at the end of the run.
+static bool outputExisted;
+
 static bool NoSuchFile(const char *path)
 {
     return GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES;
@@ -33,7 +37,7 @@ bool StartConversion()
     if (converting) {
         ReleaseConversion();
         LeaveConvertingState();
-        DeleteFileA(outputPath);
+        RemoveUnfinishedOutput();
     }
     ReleaseConversion();
     SetWindowTextA(replacerDialog, appName);
@@ -126,6 +130,7 @@ bool ConnectOutput()
         Report("出力ファイル名が長すぎます");
         return false;
     }
+    outputExisted = !NoSuchFile(outputPath);
     // The new file never takes the place of one it is made from.
     if (SameFile(outputPath, aviPath)) {
         Report("出力ファイルがAVIファイルと同じです");
@@ -183,9 +188,14 @@ void AbortConversion()
 {
     ReleaseConversion();
     LeaveConvertingState();
-    DeleteFileA(outputPath);
+    RemoveUnfinishedOutput();
     SetWindowTextA(replacerDialog, appName);
     Report("変換できません");
+}
+
+void RemoveUnfinishedOutput()
+{
+    if (!outputExisted) DeleteFileA(outputPath);
 }
 
 void ReleaseConversion()

@@ -90,7 +90,7 @@ static void CloseReplacer(HWND dialog)
     bool unfinished = converting;
     ReleaseConversion();
     LeaveConvertingState();
-    if (unfinished) DeleteFileA(outputPath);
+    if (unfinished) RemoveUnfinishedOutput();
     DestroyWindow(dialog);
     if (comReady) CoUninitialize();
     comReady = false;

@@ -1,5 +1,6 @@
 // Dubrix: a copy of an AVI file with its picture re-encoded and a WAV file's sound in place of its own.
 #pragma once
+#include "samefile.h"
 #include <windows.h>
 #include <dshow.h>
 #include "compressors.h"
@@ -33,11 +34,9 @@ bool ConnectOutput();
 void FinishConversion();
 void AbortConversion();
 void ReleaseConversion();
+void RemoveUnfinishedOutput();
 void LeaveConvertingState();
 
 // The output beside the AVI: its file name up to the last "." followed by "_.avi", or "_.avi" after
 // the whole name when the file name has no ".". False when the result does not fit in SIZE bytes.
 bool FormOutputPath(const char *avi, char *out, int size);
-// Whether two paths name the same file: the same full path (case aside), or, when both exist, the
-// same file reached by two names.
-bool SameFile(const char *a, const char *b);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <math.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <dshow.h>
 #include "mediaprobe.h"
@@ -212,30 +213,38 @@ TEST_F(SequoraExport, VideoOnlyWritesNoSound)
     Close();
 }
 
-TEST_F(SequoraExport, InputPathIsRefusedInAnyLetterCase)
+// No spelling of a timeline's file is taken as the output: other letter case, a link to its folder, a
+// hard link, a spelling through "..". The file stays as it was.
+TEST_F(SequoraExport, InputPathIsRefusedInEverySpelling)
 {
     OpenProjectFile(0, ThreeItems());
-    std::string input = media.dir.dos("blue.avi");
-    for (char &c : input) c = (char)toupper((unsigned char)c);
+    std::string upper = media.dir.dos("blue.avi");
+    for (char &c : upper) c = (char)toupper((unsigned char)c);
+    ASSERT_EQ(0, system(("ln -sfn . '" + media.dir.file("linked") + "' && ln -f '" + media.dir.file("blue.avi") + "' '"
+                         + media.dir.file("hard.avi") + "'").c_str()));
     long long before = drv::fileSize(media.dir.file("blue.avi"));
-    drv::command(main, IDM_SAVEAS);
-    HWND dialog = drv::waitFileDialog(app.pid());
-    ASSERT_TRUE(dialog);
-    drv::chooseFile(dialog, input, false);
-    // The save dialog asks first whether to replace the existing file.
-    drv::MessageBoxInfo box = drv::waitMessageBox(app.pid());
-    ASSERT_TRUE(box);
-    if (box.caption != "Sequora") {
-        drv::answer(box.hwnd, IDYES);
-        box = drv::waitMessageBox(app.pid());
+    for (const std::string &spelling : {upper, media.dir.dos("linked\\blue.avi"), media.dir.dos("hard.avi"),
+                                        media.dir.dos("linked\\..\\blue.avi")}) {
+        SCOPED_TRACE(spelling);
+        drv::command(main, IDM_SAVEAS);
+        HWND dialog = drv::waitFileDialog(app.pid());
+        ASSERT_TRUE(dialog);
+        drv::chooseFile(dialog, spelling, false);
+        // The save dialog asks first whether to replace the existing file.
+        drv::MessageBoxInfo box = drv::waitMessageBox(app.pid());
         ASSERT_TRUE(box);
+        if (box.caption != "Sequora") {
+            drv::answer(box.hwnd, IDYES);
+            box = drv::waitMessageBox(app.pid());
+            ASSERT_TRUE(box);
+        }
+        EXPECT_EQ(box.text, "読み込みファイルには保存できません");
+        EXPECT_EQ(box.caption, "Sequora");
+        drv::answer(box.hwnd, IDOK);
+        EXPECT_FALSE(drv::waitWindow(app.pid(), "#32770", "ﾋﾞﾃﾞｵｺﾝﾌﾟﾚｯｻの選択", 500));
+        EXPECT_EQ(drv::text(main), "Sequora");
+        EXPECT_EQ(drv::fileSize(media.dir.file("blue.avi")), before);
     }
-    EXPECT_EQ(box.text, "読み込みファイルには保存できません");
-    EXPECT_EQ(box.caption, "Sequora");
-    drv::answer(box.hwnd, IDOK);
-    EXPECT_FALSE(drv::waitWindow(app.pid(), "#32770", "ﾋﾞﾃﾞｵｺﾝﾌﾟﾚｯｻの選択", 500));
-    EXPECT_EQ(drv::text(main), "Sequora");
-    EXPECT_EQ(drv::fileSize(media.dir.file("blue.avi")), before);
     Close();
 }
 

@@ -1,6 +1,7 @@
-// Faithfulness of written files: every listed video compressor (and none) in both routes, the filter graph
-// as the converter uses it and the render engine as the editor and the cutter use it, over a full-range and
-// a limited-range source. The sources are drawn here: four flat colour patches and the frame's number as
+// Written files: faithful to their sources, never written over a source, never left half-written.
+// Every listed video compressor (and none) goes through both routes, the filter graph as the converter
+// uses it and the render engine as the editor and the cutter use it, over a full-range and a
+// limited-range source. The sources are drawn here: four flat colour patches and the frame's number as
 // eight black or white blocks. What comes out is read back as a viewer sees it (ffmpeg to RGB): the
 // patches' colours, the number of frames and which source frame each shows, the sound's samples and tone.
 #include <windows.h>
@@ -536,6 +537,85 @@ TEST(Fidelity, DamagedAviIsReadAsFarAsItsDataGoes)
         LONGLONG stop = (LONGLONG)(length * S);
         EXPECT_EQ(EC_COMPLETE, through_engine({{c.name, 0, stop, 0}}, {}, mjpeg, "damaged-engine.avi"));
         EXPECT_NEAR(frames, look("damaged-engine.avi").frames, 2);
+    }
+}
+
+// ---- Sources are never written over ----
+
+std::string file_bytes(const std::string &name)
+{
+    std::ifstream in(path(name), std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// What a run left in a folder besides the files it was given
+std::string leftovers(const std::string &folder_name)
+{
+    return capture("ls -A '" + path(folder_name) + "' | grep '^\\.writing-' ");
+}
+
+// No spelling of a file being read reaches it as an output: a link to its folder, a hard link, other
+// letter case, a relative spelling; through the converter's graph and through the render engine.
+TEST(OutputSafety, NoSpellingOfASourceIsWrittenOver)
+{
+    capture("mkdir -p '" + path("src") + "' && cp '" + path("full.avi") + "' '" + path("src/movie.avi") + "' && ln -sfn src '"
+            + path("link") + "' && ln -f '" + path("src/movie.avi") + "' '" + path("src/hard.avi") + "'");
+    const std::string before = file_bytes("src/movie.avi");
+    ASSERT_FALSE(before.empty());
+    Ref<IBaseFilter> mjpeg;
+    ASSERT_TRUE((mjpeg.p = compressor(u"Motion JPEG", NULL)) != NULL);
+    for (const char *spelling : {"link/movie.avi", "src/hard.avi", "src/MOVIE.AVI", "link/../src/movie.avi"})
+    {
+        SCOPED_TRACE(spelling);
+        EXPECT_EQ(0, through_graph("src/movie.avi", mjpeg, spelling)) << "the converter's graph ran";
+        EXPECT_EQ(0, through_engine({{"src/movie.avi", 0, 2 * S, 0}}, {{"src/movie.avi", 0, 2 * S, 0}}, mjpeg, spelling))
+            << "the render engine ran";
+        EXPECT_TRUE(before == file_bytes("src/movie.avi")) << "the source changed";
+        EXPECT_EQ("", leftovers("src"));
+    }
+}
+
+// A run stopped half-way leaves the file it would have replaced as it was and nothing beside it; a run
+// that completes replaces it.
+TEST(OutputSafety, ReplacedOnlyWhenTheRunCompletes)
+{
+    ASSERT_EQ("", capture("ffmpeg -v error -f lavfi -i testsrc=size=640x480:rate=25 -t 60 -c:v mjpeg -q:v 3 '"
+                          + path("long.avi") + "' 2>&1"));
+    capture("mkdir -p '" + path("out") + "' && echo old contents > '" + path("out/old.avi") + "'");
+    for (bool stop_early : {true, false})
+    {
+        SCOPED_TRACE(stop_early ? "stopped" : "completed");
+        Ref<IGraphBuilder> graph;
+        Ref<ICaptureGraphBuilder2> builder;
+        Ref<IBaseFilter> src, mux, mjpeg;
+        Ref<IMediaControl> control;
+        Ref<IMediaEvent> event;
+        std::u16string a, b;
+        ASSERT_TRUE((mjpeg.p = compressor(u"Motion JPEG", NULL)) != NULL);
+        ASSERT_EQ(S_OK, CoCreateInstance(CLSID_FilterGraph, NULL, CLSCTX_INPROC_SERVER, IID_IGraphBuilder, (void **)&graph));
+        ASSERT_EQ(S_OK, CoCreateInstance(CLSID_CaptureGraphBuilder2, NULL, CLSCTX_INPROC_SERVER, IID_ICaptureGraphBuilder2,
+                                         (void **)&builder));
+        ASSERT_EQ(S_OK, builder->SetFiltergraph(graph));
+        ASSERT_EQ(S_OK, graph->AddSourceFilter(dos("long.avi", a), L"Source Filter", &src));
+        ASSERT_EQ(S_OK, graph->AddFilter(mjpeg, L"Video Compressor"));
+        ASSERT_EQ(S_OK, builder->SetOutputFileName(&MEDIASUBTYPE_Avi, dos("out/old.avi", b), &mux, NULL));
+        ASSERT_EQ(S_OK, builder->RenderStream(NULL, &MEDIATYPE_Video, src, mjpeg, mux));
+        graph->QueryInterface(IID_IMediaControl, (void **)&control);
+        graph->QueryInterface(IID_IMediaEvent, (void **)&event);
+        ASSERT_TRUE(SUCCEEDED(control->Run()));
+        LONG code = 0;
+        if (stop_early)
+        {
+            Sleep(200);
+            ASSERT_EQ(E_ABORT, event->WaitForCompletion(0, &code)) << "the run ended before it could be stopped";
+        }
+        else
+            EXPECT_EQ(S_OK, event->WaitForCompletion(60000, &code));
+        control->Stop();
+        if (stop_early) EXPECT_TRUE(file_bytes("out/old.avi") == "old contents\n") << "the old file changed";
+        else EXPECT_EQ("1500\n", capture("ffprobe -v error -count_frames -select_streams v:0 -show_entries "
+                                         "stream=nb_read_frames -of default=nw=1:nk=1 '" + path("out/old.avi") + "'"));
+        EXPECT_EQ("", leftovers("out"));
     }
 }
 
