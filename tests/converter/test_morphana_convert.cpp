@@ -265,6 +265,16 @@ TEST_F(MorphanaConvert, CorruptInputEndsWithAMessageAndAUsableDialog)
         EXPECT_EQ(Title(), Caption("movie.avi"));
     }
 
+    // A movie cut short (its index gone with its end) is not converted as if it were whole: the run fails
+    // when the picture ends before the length the file states, and no file is left.
+    std::string movie = drv::readFile(MediaFile("movie.avi"));
+    ASSERT_TRUE(drv::writeFile(dir.file("cut.avi"), movie.substr(0, movie.size() * 7 / 10)));
+    Open(dir.file("cut.avi"));
+    Choose(true, "PCM", "Motion JPEG");
+    EXPECT_EQ(SaveOver(dir.file("cut.out.avi")), std::vector<std::string>{"保存できません"});
+    EXPECT_TRUE(WaitIdle(5000)) << Title();
+    EXPECT_EQ(drv::fileSize(dir.file("cut.out.avi")), -1);
+
     // The dialog still converts.
     Open(MediaFile("movie.avi"));
     Choose(true, "PCM", "Motion JPEG");
