@@ -96,9 +96,10 @@ static void SetQuality(IBaseFilter *videoEncoder)
     compression->Release();
 }
 
-// False only when the input is known to carry no picture (a sound file); an input that cannot be
-// examined counts as a movie, and the graph then says what fails.
-static bool InputHasVideo()
+// False only when the input is known to carry no stream of the kind (no picture: a sound file; no sound:
+// a silent movie); an input that cannot be examined counts as having it, and the graph then says what
+// fails.
+static bool InputHas(REFGUID majorType)
 {
     IMediaDet *detector = NULL;
     if (FAILED(CoCreateInstance(CLSID_MediaDet, NULL, CLSCTX_INPROC_SERVER, IID_IMediaDet, (void **)&detector)))
@@ -106,27 +107,28 @@ static bool InputHasVideo()
     WCHAR widePath[MAX_PATH];
     WidePath(inputPath, widePath);
     BSTR name = SysAllocString(widePath);
-    bool video = true;
+    bool found = true;
     LONG count = 0;
     if (name && SUCCEEDED(detector->put_Filename(name)) && SUCCEEDED(detector->get_OutputStreams(&count)) &&
         count > 0) {
-        video = false;
-        for (LONG i = 0; i < count && !video; i++) {
+        found = false;
+        for (LONG i = 0; i < count && !found; i++) {
             GUID type = GUID_NULL;
             if (SUCCEEDED(detector->put_CurrentStream(i)) && SUCCEEDED(detector->get_StreamType(&type)))
-                video = IsEqualGUID(type, MEDIATYPE_Video) != 0;
+                found = IsEqualGUID(type, majorType) != 0;
         }
     }
     SysFreeString(name);
     detector->Release();
-    return video;
+    return found;
 }
 
 // A sound file makes an AVI of its sound alone: without a picture the video steps are left out, so that
-// the sound is not taken for the picture and still goes through the audio encoder.
+// the sound is not taken for the picture and still goes through the audio encoder. A silent movie makes
+// an AVI of its picture alone: there is no sound to connect.
 static bool BuildAviChain(IBaseFilter *audioEncoder, IBaseFilter *videoEncoder)
 {
-    bool video = InputHasVideo();
+    bool video = InputHas(MEDIATYPE_Video), sound = !video || InputHas(MEDIATYPE_Audio);
     if (!video) videoEncoder = NULL;
     if (videoEncoder) {
         if (FAILED(graph->AddFilter(videoEncoder, L"Video Compressor"))) return StepFailed("16", mainDialog);
@@ -145,11 +147,11 @@ static bool BuildAviChain(IBaseFilter *audioEncoder, IBaseFilter *videoEncoder)
         multiplexer->Release();
         return StepFailed("18", mainDialog);
     }
-    if (FAILED(builder->RenderStream(NULL, NULL, source, audioEncoder, multiplexer))) {
+    if (sound && FAILED(builder->RenderStream(NULL, NULL, source, audioEncoder, multiplexer))) {
         multiplexer->Release();
         return StepFailed("19", mainDialog);
     }
-    builder->RenderStream(NULL, NULL, source, NULL, multiplexer);
+    if (sound) builder->RenderStream(NULL, NULL, source, NULL, multiplexer);
     multiplexer->Release();
     return true;
 }

@@ -1,6 +1,7 @@
 // The media list: how names arrive and are checked, stream detection, edits and the selection.
 #include "sequora.h"
 #include <stdio.h>
+#include <math.h>
 #include <stdlib.h>
 #include <string.h>
 #include "textpath.h"
@@ -299,6 +300,7 @@ void ReplaceItemFile()
     DetectStreams(item);
     item->block.right = item->block.left + BlockWidth(item);
     RepaintView(true);
+    ShowSelection();   // the bar shows the new file's kind: a still's time, or none
 }
 
 static bool HasOnly(const MediaItem *item, REFGUID majorType)
@@ -361,7 +363,13 @@ void SetSelectedImageTime(const char *text)
     char buffer[16];
     lstrcpynA(buffer, text, sizeof buffer);
     double value = atof(buffer);
-    if (!(value > 0)) return;
+    if (!(value > 0) || !isfinite(value)) return;   // no number, 0 or less, or past any number (1e400)
+    if (value > MAX_ITEM_SECONDS) {
+        // the edit box shows what is stored
+        value = MAX_ITEM_SECONDS;
+        snprintf(buffer, sizeof buffer, "%f", value);
+        SetWindowTextA(imageTimeEdit, buffer);
+    }
     item->imageTime = value;
     if (item->streams[0].length == 0) {
         item->block.right = item->block.left + (int)(item->imageTime * 20 / zoom);

@@ -13,6 +13,11 @@
 #define MAX_ITEMS 256
 #define MAX_EFFECTS 128
 #define CONTENT_WIDTH 10000
+// The longest an item may last (a still's display time, a stream's length): 24 hours. Times beyond it are
+// cut to it, so that no block width and no timeline time overflows; the latest start is that of the
+// last of 256 such items.
+#define MAX_ITEM_SECONDS 86400.0
+#define MAX_ITEM_START ((LONGLONG)(MAX_ITEMS * MAX_ITEM_SECONDS) * 10000000)
 #define WM_GRAPHNOTIFY (WM_USER + 100)
 
 struct StreamInfo {

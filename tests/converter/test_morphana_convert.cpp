@@ -249,6 +249,12 @@ TEST_F(MorphanaConvert, CorruptInputEndsWithAMessageAndAUsableDialog)
     Choose(false, "PCM");
     EXPECT_EQ(SaveOver(dir.file("silent.wav")), (std::vector<std::string>{"14", "保存できません"}));
     EXPECT_TRUE(WaitIdle(5000));
+    // As an AVI it is its picture alone.
+    Choose(true, "PCM", "Motion JPEG");
+    EXPECT_EQ(SaveOver(dir.file("silent.out.avi")), std::vector<std::string>{});
+    EXPECT_TRUE(WaitIdle());
+    EXPECT_EQ(probe::DecodedFrames(dir.file("silent.out.avi")), 45);
+    EXPECT_LT(probe::AudioSeconds(dir.file("silent.out.avi")), 0);
 
     // A file that cannot be written stops the running graph: the conversion ends with the same message
     // instead of keeping the dialog captured.

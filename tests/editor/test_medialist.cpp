@@ -152,10 +152,15 @@ TEST_F(MediaList, ImageTimeRule)
     SetSelectedImageTime("2.5");
     EXPECT_EQ(items[0].imageTime, 2.5);
     EXPECT_EQ(items[0].block.right - items[0].block.left, 25);
-    for (const char *bad : {"0", "-3", "abc", ""}) {
+    for (const char *bad : {"0", "-3", "-5", "abc", "", "1e400", "inf", "nan"}) {
         SetSelectedImageTime(bad);
         EXPECT_EQ(items[0].imageTime, 2.5) << bad;
     }
+    // Past 24 hours is cut to 24 hours: the block's width stays a number of pixels.
+    SetSelectedImageTime("99999999999");
+    EXPECT_EQ(items[0].imageTime, MAX_ITEM_SECONDS);
+    EXPECT_EQ(items[0].block.right - items[0].block.left, (int)(MAX_ITEM_SECONDS * 20 / 2));
+    SetSelectedImageTime("2.5");
     // A movie stores the value but keeps its block.
     selectedItem = 1;
     RECT before = items[1].block;

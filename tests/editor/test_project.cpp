@@ -6,6 +6,7 @@
 #include <vector>
 #include "gtest_win.h"
 #include "projectimage.h"
+#include <math.h>
 
 namespace {
 
@@ -179,6 +180,43 @@ TEST(ProjectImage, RefusesWhatDoesNotHoldAWholeProject)
     setCount(256);
     EXPECT_TRUE(ReadProjectImage(data, sizeof data, &s, &count, records));
     EXPECT_EQ(count, 256);
+}
+
+// A crafted file: every name ends inside its field, counts and times are cut to what can be held.
+TEST(ProjectImage, NamesEndInsideTheirFieldsAndTimesStayInRange)
+{
+    static unsigned char data[159788];
+    static MediaItem records[MAX_ITEMS];
+    OutputSettings s;
+    int count = 0;
+    const struct { int streams; double length, imageTime; LONGLONG start; int wantStreams; double wantLength, wantTime;
+                   LONGLONG wantStart; } cases[] = {
+        {1, 3.0, 2.5, 100, 1, 3.0, 2.5, 100},
+        {7, -1.0, HUGE_VAL, -5, 0, 0.0, 5.0, 0},
+        {-2, NAN, NAN, MAX_ITEM_START + 1, 0, 0.0, 5.0, MAX_ITEM_START},
+        {2, 1e300, 1e12, 0, 2, MAX_ITEM_SECONDS, MAX_ITEM_SECONDS, 0},
+        {1, 5.0, -3.0, 0, 1, 5.0, 5.0, 0}};
+    const int n = sizeof cases / sizeof cases[0];
+    memcpy(data + 40, &n, 4);
+    for (int i = 0; i < n; i++) {
+        MediaItem item = {};
+        item.streamCount = cases[i].streams;
+        item.streams[0].length = item.streams[1].length = cases[i].length;
+        item.imageTime = cases[i].imageTime;
+        item.start = cases[i].start;
+        memset(item.path, 'A', sizeof item.path);   // no terminating zero
+        memcpy(data + 44 + 624 * i, &item, PROJECT_RECORD_KEPT);
+    }
+    memset(records, 'B', sizeof records);           // an earlier name behind the field
+    ASSERT_TRUE(ReadProjectImage(data, sizeof data, &s, &count, records));
+    for (int i = 0; i < n; i++) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(strlen(records[i].path), (size_t)MAX_PATH - 1);
+        EXPECT_EQ(records[i].streamCount, cases[i].wantStreams);
+        EXPECT_EQ(records[i].streams[0].length, cases[i].wantLength);
+        EXPECT_EQ(records[i].imageTime, cases[i].wantTime);
+        EXPECT_EQ(records[i].start, cases[i].wantStart);
+    }
 }
 
 TEST(FrameRate, OnlyTextWithAPointCountsAndLongDecimalsAreCut)
