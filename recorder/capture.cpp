@@ -23,9 +23,11 @@ IBaseFilter *captureFilter;
 IVideoWindow *videoWindow;
 IMediaControl *mediaControl;
 IAMVfwCaptureDialogs *vfwDialogs;
+static IMediaEventEx *graphEvents;      // errors of the running graph, posted as WM_GRAPHEVENT
 
 static bool comInitialized;
 static bool closing;
+static bool recording;                  // a run in a recording mode is under way
 
 template <class T> static void ReleaseSlot(T *&slot)
 {
@@ -35,6 +37,13 @@ template <class T> static void ReleaseSlot(T *&slot)
 
 // ---- the capture graph -------------------------------------------------------------------------
 
+// A recording that could not be written, or whose file is gone when it ends (its folder removed), says
+// so; the dialog stays.
+static void ReportRecordingFailure()
+{
+    MessageBoxA(mainDialog, "録画できません", appName, MB_OK);
+}
+
 void StopCapture()
 {
     if (!mediaControl) return;
@@ -42,6 +51,45 @@ void StopCapture()
     CheckRadioButton(mainDialog, IDC_RUN, IDC_STOP, IDC_STOP);
     // Nothing records any more, so the caption no longer says so.
     SetWindowTextA(mainDialog, appName);
+    if (recording) {
+        recording = false;
+        if (GetFileAttributesA(outputPath) == INVALID_FILE_ATTRIBUTES) ReportRecordingFailure();
+    }
+}
+
+// A run that ends on an error (the file cannot be written any more) stops the recording.
+static void OnGraphEvent()
+{
+    LONG code;
+    LONG_PTR param1, param2;
+    bool failed = false;
+    while (graphEvents && graphEvents->GetEvent(&code, &param1, &param2, 0) == S_OK) {
+        graphEvents->FreeEventParams(code, param1, param2);
+        if (code == EC_ERRORABORT) failed = true;
+    }
+    if (failed && recording) {
+        recording = false;
+        StopCapture();
+        ReportRecordingFailure();
+    }
+}
+
+// Runs the graph; a recording that cannot start says so.
+static void StartCapture()
+{
+    if (!mediaControl) return;
+    HRESULT hr = mediaControl->Run();
+    CheckRadioButton(mainDialog, IDC_RUN, IDC_STOP, IDC_RUN);
+    if (CaptureMode == 0) return;
+    if (FAILED(hr)) {
+        StopCapture();
+        ReportRecordingFailure();
+        return;
+    }
+    recording = true;
+    char caption[64];
+    snprintf(caption, sizeof caption, recordingCaption, appName);
+    SetWindowTextA(mainDialog, caption);
 }
 
 void TearDownCaptureGraph()
@@ -51,6 +99,8 @@ void TearDownCaptureGraph()
         videoWindow->put_Visible(OAFALSE);
         videoWindow->put_Owner(0);
     }
+    if (graphEvents) graphEvents->SetNotifyWindow(0, 0, 0);
+    ReleaseSlot(graphEvents);
     ReleaseSlot(vfwDialogs);
     ReleaseSlot(captureFilter);
     ReleaseSlot(videoWindow);
@@ -188,6 +238,10 @@ bool BuildCaptureGraph(bool first)
         mediaControl = NULL;
         return false;
     }
+    if (SUCCEEDED(filterGraph->QueryInterface(IID_IMediaEventEx, (void **)&graphEvents)))
+        graphEvents->SetNotifyWindow((OAHWND)mainDialog, WM_GRAPHEVENT, 0);
+    else
+        graphEvents = NULL;
     return true;
 }
 
@@ -379,20 +433,12 @@ static void Command(int id, int code)
     case IDC_RUN:
         if (code != BN_CLICKED) break;
         CheckRadioButton(mainDialog, IDC_RUN, IDC_STOP, IDC_RUN);
-        if (mediaControl) mediaControl->Run();
-        if (CaptureMode != 0) {
-            char caption[64];
-            snprintf(caption, sizeof caption, recordingCaption, appName);
-            SetWindowTextA(mainDialog, caption);
-        }
+        StartCapture();
         break;
     case IDC_STOP:
         if (code != BN_CLICKED) break;
         CheckRadioButton(mainDialog, IDC_RUN, IDC_STOP, IDC_STOP);
-        if (mediaControl) {
-            mediaControl->Stop();
-            SetWindowTextA(mainDialog, appName);
-        }
+        StopCapture();
         break;
     case IDC_COMPRESSOR:
         if (code != CBN_SELCHANGE) break;
@@ -458,6 +504,9 @@ static INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam,
         return TRUE;
     case WM_CLOSE:
         Close();
+        return TRUE;
+    case WM_GRAPHEVENT:
+        OnGraphEvent();
         return TRUE;
     }
     return FALSE;

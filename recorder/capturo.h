@@ -6,6 +6,7 @@
 #include "resource.h"
 
 #define MAX_CAPTURE_SIZES 64
+#define WM_GRAPHEVENT (WM_USER + 1)
 #define PICTURE_PROPERTY_COUNT 10
 #define PICTURE_TRACKBARS 8
 

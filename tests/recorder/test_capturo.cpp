@@ -226,6 +226,51 @@ TEST_F(Capturo, ChangingTheModeWhileRecordingStopsIt)
     Close();
 }
 
+// A recording that cannot be written says so and the dialog stays, ready to record: its folder removed
+// while recording, a folder that takes no files.
+TEST_F(Capturo, ARecordingThatCannotBeWrittenSaysSoAndTheDialogStays)
+{
+    Start();
+    ASSERT_TRUE(drv::comboSelect(Item(IDC_MODE), kRecord));
+    auto name = [&](const std::string &path) {
+        drv::command(main, IDM_SAVENAME);
+        HWND dialog = drv::waitFileDialog(app.pid());
+        ASSERT_TRUE(dialog);
+        ASSERT_TRUE(drv::chooseFile(dialog, path));
+        drv::sync(main);
+    };
+    auto expectReport = [&] {
+        drv::MessageBoxInfo box = drv::waitMessageBox(app.pid());
+        ASSERT_TRUE(box) << "no message";
+        EXPECT_EQ(box.caption, "Capturo");
+        EXPECT_EQ(box.text, "録画できません");
+        drv::answer(box.hwnd, IDOK);
+        EXPECT_TRUE(CaptionIs("Capturo"));
+        EXPECT_TRUE(Pressed(IDC_STOP));
+    };
+
+    ASSERT_EQ(0, system(("mkdir -p '" + dir.file("gone") + "'").c_str()));
+    name(dir.dos("gone\\clip.avi"));
+    Press(IDC_RUN);
+    ASSERT_TRUE(drv::waitUntil([&] { return drv::fileSize(dir.file("gone/clip.avi")) > 0; }));
+    ASSERT_EQ(0, system(("rm -rf '" + dir.file("gone") + "'").c_str()));
+    Press(IDC_STOP);
+    expectReport();
+
+    name("/proc/capturo.avi");
+    Press(IDC_RUN);
+    expectReport();
+
+    name(dir.dos("again.avi"));
+    Press(IDC_RUN);
+    EXPECT_TRUE(CaptionIs(kRecording));
+    EXPECT_TRUE(drv::waitUntil([&] { return drv::fileSize(dir.file("again.avi")) > 0; }));
+    Press(IDC_STOP);
+    WaitFinished(dir.file("again.avi"));
+    EXPECT_GT(probe::DecodedFrames(dir.file("again.avi")), 0);
+    Close();
+}
+
 TEST_F(Capturo, WithoutACameraSaysSoAndCloses)
 {
     Launch(false);
