@@ -13,6 +13,7 @@ bool ReadProjectImage(const unsigned char *data, size_t size, OutputSettings *se
     if (size - (PROJECT_SETTINGS_SIZE + 4) < (size_t)stored * PROJECT_RECORD_SIZE) return false;
 
     memcpy(settings, data, PROJECT_SETTINGS_SIZE);
+    if (!(settings->fps > 0 && settings->fps <= MAX_FRAME_RATE)) settings->fps = 15.0;   // the start-up rate
     *count = stored;
     for (int i = 0; i < stored; i++, record += PROJECT_RECORD_SIZE) {
         MediaItem *item = &records[i];

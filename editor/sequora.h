@@ -17,6 +17,8 @@
 // cut to it, so that no block width and no timeline time overflows; the latest start is that of the
 // last of 256 such items.
 #define MAX_ITEM_SECONDS 86400.0
+// The highest output frame rate taken from the settings dialog.
+#define MAX_FRAME_RATE 1000.0
 #define MAX_ITEM_START ((LONGLONG)(MAX_ITEMS * MAX_ITEM_SECONDS) * 10000000)
 #define WM_GRAPHNOTIFY (WM_USER + 100)
 

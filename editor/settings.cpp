@@ -29,7 +29,8 @@ static int Selected(HWND dialog, int id)
     return (int)SendDlgItemMessageA(dialog, id, CB_GETCURSEL, 0, 0);
 }
 
-// The frame rate as typed: only a text with a '.' counts, and more than seven decimals are cut to six.
+// The frame rate as typed: only a text with a '.' counts, and more than seven decimals are cut to six. A
+// rate that is no number, not above 0 or above MAX_FRAME_RATE is not taken either.
 bool ReadFrameRate(const char *text, double *fps)
 {
     char buffer[16];
@@ -37,7 +38,9 @@ bool ReadFrameRate(const char *text, double *fps)
     char *point = strchr(buffer, '.');
     if (!point) return false;
     if (strlen(point + 1) > 7) point[7] = 0;
-    *fps = atof(buffer);
+    double value = atof(buffer);
+    if (!(value > 0 && value <= MAX_FRAME_RATE)) return false;
+    *fps = value;
     return true;
 }
 

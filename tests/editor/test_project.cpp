@@ -231,8 +231,13 @@ TEST(FrameRate, OnlyTextWithAPointCountsAndLongDecimalsAreCut)
     EXPECT_DOUBLE_EQ(fps, 29.123456);
     EXPECT_TRUE(ReadFrameRate("29.1234567", &fps));
     EXPECT_DOUBLE_EQ(fps, 29.1234567);
-    EXPECT_TRUE(ReadFrameRate("12345678901234.5678", &fps));  // only 15 characters are read
-    EXPECT_DOUBLE_EQ(fps, 12345678901234.0);
+    EXPECT_TRUE(ReadFrameRate("999.5678", &fps));
+    EXPECT_DOUBLE_EQ(fps, 999.5678);
+    // no number, not above 0, past 1000 or past any number: the rate stays
+    for (const char *bad : {"12345678901234.5678", "0.0", "-25.0", "1e999.5", ".", "nan.0", "1000.1"}) {
+        EXPECT_FALSE(ReadFrameRate(bad, &fps)) << bad;
+        EXPECT_DOUBLE_EQ(fps, 999.5678) << bad;
+    }
 }
 
 }  // namespace
