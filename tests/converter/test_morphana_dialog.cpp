@@ -1,6 +1,7 @@
 // Morphana's dialog: its state at start, the sorted encoder lists, the two forms, the three ways in for
 // the input file, the caption, and the save command's rules before anything is written.
 #include <windows.h>
+#include <stdlib.h>
 #include "morphana_app.h"
 
 namespace {
@@ -174,6 +175,10 @@ TEST_F(Morphana, NeverWritesOverTheInput)
     EXPECT_EQ(SaveOver(dir.file("CLIP.AVI")), refused) << "the same name in other letters";
     EXPECT_EQ(SaveOver(dir.file("clip")), refused) << "the name that the extension completes";
     EXPECT_EQ(SaveOver(dir.dos("sub") + "\\..\\Clip.avi"), refused) << "another way to the file";
+    ASSERT_EQ(0, system(("ln -sfn . '" + dir.file("linked") + "' && ln -f '" + clip + "' '" + dir.file("hard.avi") + "'")
+                            .c_str()));
+    EXPECT_EQ(SaveOver(dir.dos("linked") + "\\Clip.avi"), refused) << "a link to the folder";
+    EXPECT_EQ(SaveOver(dir.file("hard.avi")), refused) << "a hard link";
     EXPECT_TRUE(Idle());
     EXPECT_EQ(drv::readFile(clip), clipBytes) << "the input was changed";
 

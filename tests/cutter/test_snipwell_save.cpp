@@ -2,6 +2,7 @@
 // outputs, the name completed or kept, refusals, the compressor dialog, three-stream files.
 #include <signal.h>
 #include <sys/resource.h>
+#include <stdlib.h>
 #include "snipwell_app.h"
 
 namespace {
@@ -143,8 +144,12 @@ TEST_F(Snipwell, RefusesToWriteOverTheOpenedFileAndKeepsTheMarks)
     Seek(500);
     Press(IDC_SETSTART);
 
-    // Another letter case, the name without its extension, and the same file reached through "..".
-    for (std::string name : {dir.dos("MOVIE.AVI"), dir.dos("movie"), dir.dos("sub\\..\\movie.avi")}) {
+    // Another letter case, the name without its extension, the same file reached through "..", through a
+    // link to its folder and as a hard link.
+    ASSERT_EQ(0, system(("ln -sfn . '" + dir.file("linked") + "' && ln -f '" + dir.file("movie.avi") + "' '"
+                         + dir.file("hard.avi") + "'").c_str()));
+    for (std::string name : {dir.dos("MOVIE.AVI"), dir.dos("movie"), dir.dos("sub\\..\\movie.avi"),
+                             dir.dos("linked\\movie.avi"), dir.dos("hard.avi")}) {
         drv::click(main, IDC_SAVE);
         HWND dialog = drv::waitFileDialog(app.pid());
         ASSERT_TRUE(dialog);
