@@ -201,25 +201,3 @@ char *avi_readable_path(const char *path)
     g_mutex_unlock(&repaired_lock);
     return copy;
 }
-
-int64_t avi_stated_length(const char *path, int64_t *frame_ns)
-{
-    uint8_t head[4096];
-    size_t n;
-    FILE *f;
-
-    if (frame_ns) *frame_ns = 0;
-    if (!path || !(f = g_fopen(path, "rb"))) return -1;
-    n = fread(head, 1, sizeof(head), f);
-    fclose(f);
-    /* the main header comes first, within the first few hundred bytes */
-    if (n < 12 || memcmp(head, "RIFF", 4) || memcmp(head + 8, "AVI ", 4)) return -1;
-    for (size_t q = 12; q + 8 + 56 <= n; q++)
-        if (!memcmp(head + q, "avih", 4) && rd32(head + q + 4) >= 56) {
-            uint32_t us = rd32(head + q + 8), frames = rd32(head + q + 8 + 16);
-            if (!us || !frames) return -1;
-            if (frame_ns) *frame_ns = (int64_t)us * 1000;
-            return (int64_t)us * 1000 * frames;
-        }
-    return -1;
-}

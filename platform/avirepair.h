@@ -12,10 +12,6 @@ extern "C" {
  * in the process's work folder with an index rebuilt from its chunks; otherwise the name itself. */
 char *avi_readable_path(const char *path);
 
-/* The length an AVI's main header states (frames times frame time) in nanoseconds, and its frame time;
- * -1 when the file is no AVI or states none. */
-int64_t avi_stated_length(const char *path, int64_t *frame_ns);
-
 #ifdef __cplusplus
 }
 #endif

@@ -1,6 +1,7 @@
 /* A filter graph's pipeline: nodes for the connected filters, converters between them, one bus. */
 #include "pipeline.h"
 #include "avirepair.h"
+#include "statedlength.h"
 #include "gstglue.h"
 
 #include <errno.h>
@@ -47,8 +48,10 @@ struct node {
     struct frame_slot slot;
     void *reading;           /* a file source: its entry among the files being read */
     char *partial;           /* a file sink: what it writes until the run completes */
-    /* a file's length as its header states it, its frame time, and how far its pictures reached */
-    gint64 stated, frame_ns, reached;
+    /* a file's length as its header states it, for its pictures or its sound (stated_kind: PL_RAW_VIDEO,
+     * PL_RAW_AUDIO, 0 for none), the shortfall still taken as whole, and how far that stream reached */
+    int stated_kind;
+    gint64 stated, slack_ns, reached;
     /* timestamps of an encoder's input, for outputs that lose theirs */
     GMutex ts_lock;
     GQueue ts;
@@ -118,7 +121,11 @@ int pl_add_file_source(pipeline *p, const char *path, int count, const int *kind
     if ((id = add_node(p, N_FILE, path)) < 0) return -1;
     p->nodes[id].count = count;
     memcpy(p->nodes[id].kinds, kinds, count * sizeof(int));
-    p->nodes[id].stated = avi_stated_length(path, &p->nodes[id].frame_ns);
+    {
+        enum stated_kind kind;
+        p->nodes[id].stated = stated_length(path, &kind, &p->nodes[id].slack_ns);
+        p->nodes[id].stated_kind = kind == STATED_PICTURE ? PL_RAW_VIDEO : kind == STATED_SOUND ? PL_RAW_AUDIO : 0;
+    }
     return id;
 }
 
@@ -244,7 +251,7 @@ static GstPad *link_sink_pad(struct link *l)
     return gst_element_get_static_pad(l->first, "sink");
 }
 
-/* How far a file's pictures reached, to tell a file that ends before its stated length. */
+/* How far a file's stated stream reached, to tell a file that ends before its stated length. */
 static GstPadProbeReturn note_reached(GstPad *pad, GstPadProbeInfo *info, gpointer data)
 {
     struct node *n = data;
@@ -258,17 +265,17 @@ static GstPadProbeReturn note_reached(GstPad *pad, GstPadProbeInfo *info, gpoint
 }
 
 /* A file written from sources that ended before their stated length is not complete: the first such
- * source, or -1. (Three frames of slack: a lost chunk or a last frame's rounding is no such end.) */
+ * source, or -1. (A lost chunk or a last frame's rounding is no such end: see stated_length's slack.) */
 static int short_source(pipeline *p)
 {
     if (!p->writers || p->bounded) return -1;
     for (int i = 0; i < p->node_count; i++)
     {
         struct node *n = &p->nodes[i];
-        int video_linked = 0;
+        int linked = 0;
         if (n->type != N_FILE || n->stated <= 0) continue;
-        for (int k = 0; k < n->count; k++) video_linked |= n->kinds[k] == PL_RAW_VIDEO && n->links_out[k] >= 0;
-        if (video_linked && __atomic_load_n(&n->reached, __ATOMIC_RELAXED) < n->stated - 3 * n->frame_ns) return i;
+        for (int k = 0; k < n->count; k++) linked |= n->kinds[k] == n->stated_kind && n->links_out[k] >= 0;
+        if (linked && __atomic_load_n(&n->reached, __ATOMIC_RELAXED) < n->stated - n->slack_ns) return i;
     }
     return -1;
 }
@@ -302,7 +309,7 @@ static void on_decoded_pad(GstElement *decodebin, GstPad *pad, gpointer data)
     {
         GstPad *sinkpad = link_sink_pad(&p->links[n->links_out[index]]);
         n->filled[index] = 1;
-        if (kind == PL_RAW_VIDEO) gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, note_reached, n, NULL);
+        if (kind == n->stated_kind) gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, note_reached, n, NULL);
         if (gst_pad_link(pad, sinkpad) != GST_PAD_LINK_OK)
             GST_ELEMENT_ERROR(decodebin, STREAM, FORMAT, ("stream %d cannot be linked", index), (NULL));
         gst_object_unref(sinkpad);

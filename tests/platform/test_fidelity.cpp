@@ -188,6 +188,12 @@ std::string warnings(const std::string &name)
     return capture("ffmpeg -v warning -nostdin -i '" + path(name) + "' -f null - 2>&1 | grep -v '^Guessed Channel Layout'");
 }
 
+std::string file_bytes(const std::string &name)
+{
+    std::ifstream in(path(name), std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
 // ---- The two routes ----
 
 IBaseFilter *compressor(const std::u16string &wanted, std::vector<std::u16string> *all)
@@ -540,13 +546,20 @@ TEST(Fidelity, DamagedAviIsReadAsFarAsItsDataGoes)
     }
 }
 
-// ---- Sources are never written over ----
-
-std::string file_bytes(const std::string &name)
+// A WAV file cut short (its header states more sound than it holds) fails the conversion; a whole one
+// does not.
+TEST(Fidelity, SoundCutShortFailsTheRun)
 {
-    std::ifstream in(path(name), std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_EQ("", capture("ffmpeg -v error -f lavfi -i sine=f=440:sample_rate=44100 -t 4 -ac 2 -c:a pcm_s16le '"
+                          + path("tone4.wav") + "' 2>&1"));
+    std::string whole = file_bytes("tone4.wav");
+    std::ofstream(path("cut.wav"), std::ios::binary) << whole.substr(0, whole.size() * 6 / 10);
+    EXPECT_EQ(EC_COMPLETE, through_graph("tone4.wav", NULL, "sound-whole.avi"));
+    EXPECT_EQ(EC_ERRORABORT, through_graph("cut.wav", NULL, "sound-cut.avi"));
+    EXPECT_EQ(-1, access(path("sound-cut.avi").c_str(), F_OK)) << "a file of the short run was left";
 }
+
+// ---- Sources are never written over ----
 
 // What a run left in a folder besides the files it was given
 std::string leftovers(const std::string &folder_name)
