@@ -183,13 +183,17 @@ void FinishConversion()
     SetWindowTextA(replacerDialog, finishedTitle);
 }
 
-// The graph stopped on an error or was aborted: the dialog comes back, the unfinished file goes.
-void AbortConversion()
+// The graph stopped on an error or was aborted: the dialog comes back, the unfinished file goes. A run
+// refused because its output is a file being read says which, as the check by name does.
+void AbortConversion(bool refused)
 {
     ReleaseConversion();
     LeaveConvertingState();
     RemoveUnfinishedOutput();
     SetWindowTextA(replacerDialog, appName);
+    if (refused)
+        Report(wavPath[0] && SameFile(outputPath, wavPath) ? "出力ファイルがWAVファイルと同じです"
+                                                          : "出力ファイルがAVIファイルと同じです");
     Report("変換できません");
 }
 

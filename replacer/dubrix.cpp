@@ -54,7 +54,7 @@ static void HandleGraphEvents()
         if (code == EC_COMPLETE) {
             FinishConversion();
         } else if (code == EC_ERRORABORT || code == EC_USERABORT) {
-            AbortConversion();
+            AbortConversion(code == EC_ERRORABORT && OutputRefused((HRESULT)param1));
         }
     }
 }

@@ -32,7 +32,7 @@ bool StartConversion();
 bool AddSource(int slot, const char *name);
 bool ConnectOutput();
 void FinishConversion();
-void AbortConversion();
+void AbortConversion(bool refused);
 void ReleaseConversion();
 void RemoveUnfinishedOutput();
 void LeaveConvertingState();
