@@ -1,5 +1,6 @@
 // Dubrix when a conversion cannot start or does not end well: its messages, the dialog it gives back
 // and the files it leaves alone.
+#include <stdlib.h>
 #include "dubrix_app.h"
 
 namespace {
@@ -65,10 +66,19 @@ TEST_F(Dubrix, AnOutputThatWouldBeTheWavIsRefusedAndTheNextRunWorks)
     ASSERT_GT(trapBytes.size(), 10000u);
     Start();
 
-    SetPaths(movie, trap);
-    EXPECT_EQ(RunExpectingFailure(), (Texts{"出力ファイルがWAVファイルと同じです", "変換できません"}));
-    EXPECT_EQ(drv::readFile(trap), trapBytes) << "the WAV was written over";
-    EXPECT_EQ(Title(), "Dubrix");
+    // The WAV by its own name, in other letters, through a link to its folder, as a hard link, through "..".
+    ASSERT_TRUE(CreateDirectoryA(drv::dosPath(dir.file("sub")).c_str(), NULL));
+    ASSERT_EQ(0, system(("ln -sfn . '" + dir.file("linked") + "' && ln -f '" + trap + "' '" + dir.file("hard.wav") + "'")
+                            .c_str()));
+    for (const std::string &spelling : {trap, dir.file("CLIP_.AVI"), dir.file("linked/clip_.avi"), dir.file("hard.wav"),
+                                        dir.file("sub/../clip_.avi")}) {
+        SCOPED_TRACE(spelling);
+        SetPaths(movie, spelling);
+        EXPECT_EQ(RunExpectingFailure(), (Texts{"出力ファイルがWAVファイルと同じです", "変換できません"}));
+        EXPECT_EQ(drv::readFile(trap), trapBytes) << "the WAV was written over";
+        EXPECT_EQ(Title(), "Dubrix");
+    }
+    ASSERT_TRUE(DeleteFileA(drv::dosPath(dir.file("hard.wav")).c_str()));
 
     // The same WAV under a name of its own: the refusal left nothing behind that stands in the way.
     ASSERT_TRUE(MoveFileA(drv::dosPath(trap).c_str(), drv::dosPath(wav).c_str()));
