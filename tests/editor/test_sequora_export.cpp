@@ -248,6 +248,25 @@ TEST_F(SequoraExport, InputPathIsRefusedInEverySpelling)
     Close();
 }
 
+// An export that cannot be made (a movie of the list gone since it was added) says so, writes nothing
+// and leaves the editor ready.
+TEST_F(SequoraExport, AnExportThatFailsSaysSo)
+{
+    OpenProjectFile(0, ThreeItems());
+    ASSERT_TRUE(MoveFileA(media.dir.dos("blue.avi").c_str(), media.dir.dos("gone.avi").c_str()));
+    std::string out = media.dir.file("failed.avi");
+    SaveAs(drv::dosPath(out), "none");
+    drv::MessageBoxInfo box = drv::waitMessageBox(app.pid(), 20000);
+    ASSERT_TRUE(box) << "no message";
+    EXPECT_EQ(box.caption, "Sequora");
+    EXPECT_EQ(box.text, "保存できません");
+    drv::answer(box.hwnd, IDOK);
+    EXPECT_TRUE(drv::waitUntil([&] { return drv::text(main) == "Sequora"; }, 10000));
+    EXPECT_EQ(drv::fileSize(out), -1);
+    ASSERT_TRUE(MoveFileA(media.dir.dos("gone.avi").c_str(), media.dir.dos("blue.avi").c_str()));
+    Close();
+}
+
 TEST_F(SequoraExport, DropDuringExportAsksAndNoKeepsItRunning)
 {
     // A long export: the still shown for two minutes.
