@@ -14,6 +14,7 @@
 static const CLSID CLSID_MotionJpegCompressor = {0xe7c659cb, 0x9873, 0x4ba5, {0x80, 0x3f, 0xe8, 0x32, 0x4a, 0x99, 0x90, 0x27}};
 static const CLSID CLSID_Mpeg4V3Compressor = {0x22f35dbf, 0x3e74, 0x4cee, {0xba, 0x63, 0xc5, 0xef, 0x02, 0xdf, 0xaf, 0x28}};
 static const CLSID CLSID_Mpeg4V2Compressor = {0xf0e69509, 0xf669, 0x46bd, {0xa1, 0x30, 0x80, 0x60, 0xc4, 0x6f, 0x76, 0xb9}};
+static const CLSID CLSID_Mpeg4Part2Compressor = {0x5d6b1f3a, 0x2c47, 0x4e0b, {0x9a, 0x61, 0x3f, 0x0d, 0x84, 0xc2, 0x7e, 0x15}};
 static const CLSID CLSID_WMVideo8Compressor = {0x056e7755, 0x5fac, 0x4a09, {0x88, 0x9e, 0x73, 0x08, 0x1c, 0xbd, 0x66, 0x5b}};
 static const CLSID CLSID_HuffyuvCompressor = {0x2c47c480, 0x1bc4, 0x44b4, {0xb1, 0x63, 0x7c, 0x34, 0xf7, 0x7b, 0x12, 0xbb}};
 static const CLSID CLSID_H264Compressor = {0xae9255dc, 0xb462, 0x415a, {0x88, 0x1a, 0x51, 0xce, 0xab, 0x1d, 0xf9, 0x08}};
@@ -55,8 +56,8 @@ static const CodecEntry video_codecs[] =
       FOURCC('M','P','4','3'), KNOB_AVCODEC, 0.95, "gop-size", LIMITED_RANGE("I420") }, /* chroma drifts 5 levels at 0.85 */
     { &CLSID_Mpeg4V2Compressor, L"MPEG-4 Video Codec V2", FILTER_VIDEO_ENCODER, "avenc_msmpeg4v2", "",
       FOURCC('M','P','4','2'), KNOB_AVCODEC, 0.85, "gop-size", LIMITED_RANGE("I420") },
-    /* MPEG-4 part 2 (avenc_mpeg4) is not offered: fed from a file through the graph its AVI frames do
-     * not decode. */
+    { &CLSID_Mpeg4Part2Compressor, L"MPEG-4 Part 2", FILTER_VIDEO_ENCODER, "avenc_mpeg4", "",
+      FOURCC('D','X','5','0'), KNOB_AVCODEC, 0.95, "gop-size", LIMITED_RANGE("I420") }, /* as V3 */
     { &CLSID_WMVideo8Compressor, L"WMVideo8 Encoder DMO", FILTER_VIDEO_ENCODER, "avenc_wmv2", "",
       FOURCC('W','M','V','2'), KNOB_AVCODEC, 0.85, "gop-size", LIMITED_RANGE("I420") },
     { &CLSID_HuffyuvCompressor, L"Huffyuv", FILTER_VIDEO_ENCODER, "avenc_huffyuv", "",

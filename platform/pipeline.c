@@ -353,7 +353,35 @@ static GstFlowReturn on_frame(GstAppSink *sink, struct node *n, int preroll)
 static GstFlowReturn on_preroll(GstAppSink *sink, gpointer data) { return on_frame(sink, data, 1); }
 static GstFlowReturn on_sample(GstAppSink *sink, gpointer data) { return on_frame(sink, data, 0); }
 
-/* Encoders that stamp their output with nonsense times get the times of their input back, in order. */
+/* Encoders that stamp their output with nonsense times get the times of their input back, in order. The
+ * times travel as running times: an encoder's output segment need not be its input's (the libav encoders
+ * start theirs 1000 hours on), and a time outside the output segment is dropped by the multiplexer. */
+static GstClockTime segment_time(GstPad *pad, GstClockTime t, int to_running)
+{
+    GstEvent *event = gst_pad_get_sticky_event(pad, GST_EVENT_SEGMENT, 0);
+    const GstSegment *segment;
+    if (!event) return t;
+    gst_event_parse_segment(event, &segment);
+    if (segment->format == GST_FORMAT_TIME && GST_CLOCK_TIME_IS_VALID(t))
+        t = to_running ? gst_segment_to_running_time(segment, GST_FORMAT_TIME, t)
+                       : gst_segment_position_from_running_time(segment, GST_FORMAT_TIME, t);
+    gst_event_unref(event);
+    return t;
+}
+
+/* A flush starts the remembered times afresh. */
+static GstPadProbeReturn forget_times(GstPad *pad, GstPadProbeInfo *info, gpointer data)
+{
+    struct node *n = data;
+    if (GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) == GST_EVENT_FLUSH_STOP)
+    {
+        g_mutex_lock(&n->ts_lock);
+        g_queue_clear_full(&n->ts, g_free);
+        g_mutex_unlock(&n->ts_lock);
+    }
+    return GST_PAD_PROBE_OK;
+}
+
 static GstPadProbeReturn remember_time(GstPad *pad, GstPadProbeInfo *info, gpointer data)
 {
     struct node *n = data;
@@ -362,7 +390,7 @@ static GstPadProbeReturn remember_time(GstPad *pad, GstPadProbeInfo *info, gpoin
     if (g_queue_get_length(&n->ts) < 256)
     {
         GstClockTime *t = g_new(GstClockTime, 2);
-        t[0] = GST_BUFFER_PTS(buf);
+        t[0] = segment_time(pad, GST_BUFFER_PTS(buf), 1);
         t[1] = GST_BUFFER_DURATION(buf);
         g_queue_push_tail(&n->ts, t);
     }
@@ -381,9 +409,10 @@ static GstPadProbeReturn restore_time(GstPad *pad, GstPadProbeInfo *info, gpoint
     if (!t) return GST_PAD_PROBE_OK;
     if (!GST_BUFFER_PTS_IS_VALID(buf) || GST_BUFFER_PTS(buf) >= (G_GUINT64_CONSTANT(1) << 62))
     {
+        GstClockTime pts = segment_time(pad, t[0], 0);
         buf = gst_buffer_make_writable(buf);
-        GST_BUFFER_PTS(buf) = t[0];
-        GST_BUFFER_DTS(buf) = t[0];
+        GST_BUFFER_PTS(buf) = pts;
+        GST_BUFFER_DTS(buf) = pts;
         if (!GST_BUFFER_DURATION_IS_VALID(buf)) GST_BUFFER_DURATION(buf) = t[1];
         GST_PAD_PROBE_INFO_DATA(info) = buf;
     }
@@ -511,6 +540,7 @@ static int build_node(pipeline *p, struct node *n, char *err, int size)
             if (in && out)
             {
                 gst_pad_add_probe(in, GST_PAD_PROBE_TYPE_BUFFER, remember_time, n, NULL);
+                gst_pad_add_probe(in, GST_PAD_PROBE_TYPE_EVENT_FLUSH, forget_times, n, NULL);
                 gst_pad_add_probe(out, GST_PAD_PROBE_TYPE_BUFFER, restore_time, n, NULL);
             }
             if (in) gst_object_unref(in);
