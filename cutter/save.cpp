@@ -9,6 +9,9 @@
 
 static const LONGLONG oneSecond = 10000000;
 
+// The last cut's output was refused as a file being read (reached by a name the check below cannot see).
+static bool outputRefused;
+
 void SaveSection()
 {
     char name[MAX_PATH] = "";
@@ -42,9 +45,10 @@ void SaveSection()
         BuildPreviewGraph();
         return;
     }
+    outputRefused = false;
     if (!BuildCutTimeline()) {
         ReleaseMedia();
-        ShowMessage("保存できません");
+        ShowMessage(outputRefused ? "読み込みファイルには保存できません" : "保存できません");
     }
     BuildPreviewGraph();
 }
@@ -208,7 +212,9 @@ bool RenderCut()
     // The slider shows no position while saving.
     SendMessageA(cutter.slider, TBM_CLEARSEL, FALSE, 0);
     SendMessageA(cutter.slider, TBM_SETRANGE, TRUE, MAKELONG(0, 0));
-    if (FAILED(cutter.control->Run())) {
+    HRESULT run = cutter.control->Run();
+    if (FAILED(run)) {
+        outputRefused = OutputRefused(run);
         events->Release();
         return false;
     }
