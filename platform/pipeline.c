@@ -448,16 +448,38 @@ static GstElement *renderer_bin(struct node *n)
     return bin;
 }
 
+/* What a run that crashed left in a folder: files being written that nobody has touched for an hour (a
+ * writer at work touches its file all the time). */
+static void sweep_partials(const char *folder)
+{
+    GDir *dir = g_dir_open(folder, 0, NULL);
+    const char *entry;
+    gint64 now = g_get_real_time() / G_USEC_PER_SEC;
+    if (!dir) return;
+    while ((entry = g_dir_read_name(dir)))
+    {
+        struct stat st;
+        char *file;
+        if (!g_str_has_prefix(entry, ".writing-")) continue;
+        file = g_build_filename(folder, entry, NULL);
+        if (lstat(file, &st) == 0 && S_ISREG(st.st_mode) && now - st.st_mtime > 3600) g_unlink(file);
+        g_free(file);
+    }
+    g_dir_close(dir);
+}
+
 /* A new empty file in the folder of path, to be renamed to path; NULL when there is no room for one. It
  * has the permissions of the file it replaces, or those of a new file. */
 static char *partial_name(const char *path)
 {
     char *folder = g_path_get_dirname(path);
     char *name = g_build_filename(folder, ".writing-XXXXXX", NULL);
-    int fd = g_mkstemp(name);
+    int fd;
     struct stat st;
     mode_t mask;
 
+    sweep_partials(folder);
+    fd = g_mkstemp(name);
     g_free(folder);
     if (fd < 0)
     {

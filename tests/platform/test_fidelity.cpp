@@ -594,7 +594,9 @@ TEST(OutputSafety, ReplacedOnlyWhenTheRunCompletes)
 {
     ASSERT_EQ("", capture("ffmpeg -v error -f lavfi -i testsrc=size=640x480:rate=25 -t 60 -c:v mjpeg -q:v 3 '"
                           + path("long.avi") + "' 2>&1"));
-    capture("mkdir -p '" + path("out") + "' && echo old contents > '" + path("out/old.avi") + "'");
+    // and what a crashed run left there an hour ago
+    capture("mkdir -p '" + path("out") + "' && echo old contents > '" + path("out/old.avi") + "' && touch -d '2 hours ago' '"
+            + path("out/.writing-crashed") + "'");
     for (bool stop_early : {true, false})
     {
         SCOPED_TRACE(stop_early ? "stopped" : "completed");
