@@ -7,6 +7,7 @@
 #include "graph.h"
 #include "timeline.h"
 #include "gtest_win.h"
+#include "comref.h"
 
 #include <math.h>
 #include <spawn.h>
@@ -193,17 +194,6 @@ public:
 ::testing::Environment *const media = ::testing::AddGlobalTestEnvironment(new Media);
 
 /* ---- Building timelines as the programs do ---- */
-
-template <class T> struct Ref
-{
-    T *p = NULL;
-    Ref() {}
-    Ref(const Ref &) = delete;
-    ~Ref() { if (p) p->Release(); }
-    T **operator&() { return &p; }
-    T *operator->() { return p; }
-    operator T *() { return p; }
-};
 
 BSTR bstr(const std::u16string &s) { return SysAllocString(reinterpret_cast<const OLECHAR *>(s.c_str())); }
 
