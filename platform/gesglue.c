@@ -1017,6 +1017,7 @@ int gg_timeline_build(const struct gg_group *groups, int count, int64_t length, 
         g_object_set_data_full(G_OBJECT(tl->bin), "gg-stills", stills, remove_files);
         /* the sources count as being read for as long as the timeline's element lives */
         g_object_set_data_full(G_OBJECT(tl->bin), "gg-reading", reading, (GDestroyNotify)g_ptr_array_unref);
+        glue_watch_raw_rows(tl->bin);
         stills = NULL;
         reading = NULL;
     }

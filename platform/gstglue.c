@@ -3,12 +3,14 @@
 #include "wavdest.h"
 
 #include <gst/gst.h>
+#include <gst/video/video.h>
 #include <glib/gstdio.h>
 
 #include <errno.h>
 #include <sys/stat.h>
 #include <signal.h>
 #include <stdio.h>
+#include <string.h>
 #include <unistd.h>
 
 static gsize started = 0;
@@ -187,4 +189,58 @@ int glue_is_being_read(const char *path)
     }
     g_mutex_unlock(&reading_lock);
     return found;
+}
+
+/* ---- Pictures with unpadded rows ---- */
+
+static GstPadProbeReturn raw_rows_probe(GstPad *pad, GstPadProbeInfo *info, gpointer data)
+{
+    GstBuffer *buf = GST_PAD_PROBE_INFO_BUFFER(info);
+    const GstVideoFormatInfo *f;
+    GstVideoInfo vi;
+    GstCaps *caps;
+    gsize offset[GST_VIDEO_MAX_PLANES] = {0}, total = 0;
+    gint stride[GST_VIDEO_MAX_PLANES] = {0};
+    gboolean known;
+
+    if (gst_buffer_get_video_meta(buf) || !(caps = gst_pad_get_current_caps(pad))) return GST_PAD_PROBE_OK;
+    known = gst_video_info_from_caps(&vi, caps);
+    gst_caps_unref(caps);
+    if (!known || gst_buffer_get_size(buf) == GST_VIDEO_INFO_SIZE(&vi)) return GST_PAD_PROBE_OK;
+    f = vi.finfo;
+    /* planar formats only: one component a plane */
+    if (GST_VIDEO_FORMAT_INFO_N_PLANES(f) != GST_VIDEO_FORMAT_INFO_N_COMPONENTS(f)) return GST_PAD_PROBE_OK;
+    for (guint c = 0; c < GST_VIDEO_FORMAT_INFO_N_COMPONENTS(f); c++)
+    {
+        guint plane = GST_VIDEO_FORMAT_INFO_PLANE(f, c);
+        stride[plane] = GST_VIDEO_FORMAT_INFO_SCALE_WIDTH(f, c, vi.width) * GST_VIDEO_FORMAT_INFO_PSTRIDE(f, c);
+        offset[plane] = total;
+        total += (gsize)stride[plane] * GST_VIDEO_FORMAT_INFO_SCALE_HEIGHT(f, c, vi.height);
+    }
+    if (total != gst_buffer_get_size(buf)) return GST_PAD_PROBE_OK;
+    buf = gst_buffer_make_writable(buf);
+    gst_buffer_add_video_meta_full(buf, GST_VIDEO_FRAME_FLAG_NONE, GST_VIDEO_INFO_FORMAT(&vi), vi.width, vi.height,
+                                   GST_VIDEO_FORMAT_INFO_N_PLANES(f), offset, stride);
+    GST_PAD_PROBE_INFO_DATA(info) = buf;
+    return GST_PAD_PROBE_OK;
+}
+
+static void demuxer_pad_added(GstElement *demuxer, GstPad *pad, gpointer data)
+{
+    gchar *name = gst_pad_get_name(pad);
+    if (g_str_has_prefix(name, "video_"))
+        gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, raw_rows_probe, NULL, NULL);
+    g_free(name);
+}
+
+static void element_added(GstBin *bin, GstBin *sub_bin, GstElement *element, gpointer data)
+{
+    GstElementFactory *factory = gst_element_get_factory(element);
+    if (factory && !strcmp(GST_OBJECT_NAME(factory), "avidemux"))
+        g_signal_connect(element, "pad-added", G_CALLBACK(demuxer_pad_added), NULL);
+}
+
+void glue_watch_raw_rows(void *bin)
+{
+    g_signal_connect(bin, "deep-element-added", G_CALLBACK(element_added), NULL);
 }

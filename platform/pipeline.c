@@ -535,6 +535,7 @@ static int build_node(pipeline *p, struct node *n, char *err, int size)
         readable = avi_readable_path(n->text);
         g_object_set(src, "location", readable, NULL);
         g_free(readable);
+        glue_watch_raw_rows(dec);
         g_signal_connect(dec, "pad-added", G_CALLBACK(on_decoded_pad), n);
         g_signal_connect(dec, "no-more-pads", G_CALLBACK(on_no_more_pads), n);
         n->element = dec;
