@@ -1,8 +1,9 @@
 /*
  * platformavimux: the AVI writer of the filter graph. A bin around avimux (OpenDML big-file mode on) that
  * also stores what avimux refuses: 16-bit RGB 5:5:5 frames (BI_RGB, bottom-up rows), IMA and MS ADPCM and
- * GSM 6.10 (as 65-byte WAV49 blocks). Each input passes a fixer that hands avimux a stand-in of the same
- * byte layout (RGB 5:5:5 as 8-bit grey of twice the width, block audio as WMA with its extra bytes) and
+ * GSM 6.10 (as 65-byte WAV49 blocks), Cinepak, Microsoft Video 1 and FFV1. Each input passes a fixer that
+ * hands avimux a stand-in of the same byte layout (RGB 5:5:5 as 8-bit grey of twice the width, block audio
+ * as WMA with its extra bytes, coded pictures as Huffyuv) and
  * records what the stream really is; a probe on avimux's output puts that back into every header it
  * writes.
  */
@@ -21,7 +22,9 @@
     "video/x-msmpeg, msmpegversion=(int)[ 41, 43 ]; " \
     "video/mpeg, mpegversion=(int){ 1, 2, 4 }, systemstream=(boolean)false; " \
     "video/x-h264, stream-format=(string)byte-stream, alignment=(string)au; " \
-    "video/x-huffyuv; video/x-wmv, wmvversion=(int)[ 1, 3 ]; video/x-vp8"
+    "video/x-huffyuv; video/x-wmv, wmvversion=(int)[ 1, 3 ]; video/x-vp8; " \
+    "video/x-dv, systemstream=(boolean)false; video/x-cinepak; video/x-msvideocodec, msvideoversion=(int)1; " \
+    "video/x-ffv, ffvversion=(int)1"
 
 #define AVI_AUDIO_CAPS \
     "audio/x-raw, format=(string){ U8, S16LE, S24LE, S32LE }, layout=(string)interleaved, " \
@@ -37,7 +40,23 @@ static void put16(guint8 *p, guint16 v) { p[0] = v; p[1] = v >> 8; }
 static void put32(guint8 *p, guint32 v) { p[0] = v; p[1] = v >> 8; p[2] = v >> 16; p[3] = v >> 24; }
 static guint32 get32(const guint8 *p) { return p[0] | (p[1] << 8) | (p[2] << 16) | ((guint32)p[3] << 24); }
 
-enum fix_mode { FIX_NONE, FIX_RGB15, FIX_BLOCK_AUDIO, FIX_GSM };
+enum fix_mode { FIX_NONE, FIX_RGB15, FIX_BLOCK_AUDIO, FIX_GSM, FIX_FOURCC };
+
+/* Coded pictures whose FOURCC avimux does not know (stored as a stand-in of its own, Huffyuv, whose
+ * frames it copies as they come, codec data included) or spells otherwise than players expect. */
+static const struct coded_format
+{
+    const char *caps;
+    char fourcc[5];
+    guint16 bits;           /* biBitCount: the decoders of Microsoft Video 1 read 8 as a palette */
+    gboolean stand_in;
+} coded_formats[] =
+{
+    { "video/x-cinepak", "cvid", 24, TRUE },
+    { "video/x-msvideocodec", "CRAM", 16, TRUE },
+    { "video/x-ffv", "FFV1", 24, TRUE },
+    { "video/x-dv", "dvsd", 24, FALSE },
+};
 
 /* ---- the fixer in front of each avimux input ---- */
 
@@ -50,6 +69,7 @@ typedef struct
     gint width, height, stride;     /* RGB 5:5:5 */
     guint32 image_size;             /* biSizeImage of RGB frames: padded rows times height; 0 for others */
     struct wave_format wf;          /* block audio */
+    const struct coded_format *coded;   /* FIX_FOURCC */
     guint8 gsm_frame[GSM_FRAME];
     gboolean gsm_pending;
 } PlatformAviFix;
@@ -99,6 +119,23 @@ static GstCaps *fix_stand_in_caps(PlatformAviFix *self, GstCaps *caps)
                                   "framerate", GST_TYPE_FRACTION, num, den,
                                   "pixel-aspect-ratio", GST_TYPE_FRACTION, 1, 1, NULL);
         self->mode = FIX_RGB15;
+        return out;
+    }
+    for (gsize i = 0; i < G_N_ELEMENTS(coded_formats); i++)
+    {
+        GstCaps *out;
+        const GValue *data;
+        gint w = 0, h = 0, num = 0, den = 1;
+        if (strcmp(name, coded_formats[i].caps)) continue;
+        self->coded = &coded_formats[i];
+        self->mode = FIX_FOURCC;
+        if (!coded_formats[i].stand_in) return gst_caps_ref(caps);
+        if (!gst_structure_get_int(s, "width", &w) || !gst_structure_get_int(s, "height", &h)) return NULL;
+        gst_structure_get_fraction(s, "framerate", &num, &den);
+        out = gst_caps_new_simple("video/x-huffyuv", "width", G_TYPE_INT, w, "height", G_TYPE_INT, h,
+                                  "framerate", GST_TYPE_FRACTION, num, den, NULL);
+        if ((data = gst_structure_get_value(s, "codec_data")))
+            gst_caps_set_value(out, "codec_data", data);
         return out;
     }
     if (!strcmp(name, "audio/x-adpcm") || !strcmp(name, "audio/x-gsm"))
@@ -329,6 +366,14 @@ static void patch_stream(guint8 *avih, guint8 *strh, guint32 strh_size, guint8 *
         put16(strf + 14, 16);                        /* biBitCount */
         put32(strf + 16, 0);                         /* BI_RGB */
         if (avih) put32(avih + 32, fix->width);      /* dwWidth */
+    }
+    if (fix->mode == FIX_FOURCC && strf_size >= 40 && strh_size >= 8)
+    {
+        const guint8 *c = (const guint8 *)fix->coded->fourcc;
+        guint32 fourcc = c[0] | (c[1] << 8) | (c[2] << 16) | ((guint32)c[3] << 24);
+        put32(strh + 4, fourcc);                     /* fccHandler */
+        put16(strf + 14, fix->coded->bits);          /* biBitCount */
+        put32(strf + 16, fourcc);                    /* biCompression */
     }
     if (fix->image_size && strf_size >= 40)
         put32(strf + 20, fix->image_size);           /* biSizeImage */

@@ -61,7 +61,8 @@ static int read_layout(const uint8_t *d, size_t n, struct avi_layout *l)
                         if (!memcmp(d + r, "strf", 4) && r + 8 + 20 <= n && video) {
                             const uint8_t *c = d + r + 8 + 16;   /* biCompression */
                             l->intra_video = rd32(c) == 0 || !memcmp(c, "MJPG", 4) || !memcmp(c, "HFYU", 4)
-                                          || !memcmp(c, "I420", 4) || !memcmp(c, "YUY2", 4);
+                                          || !memcmp(c, "I420", 4) || !memcmp(c, "YUY2", 4)
+                                          || !memcmp(c, "FFV1", 4) || !memcmp(c, "dvsd", 4);
                         }
                         r += 8 + rs + (rs & 1);
                     }

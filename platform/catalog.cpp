@@ -8,6 +8,7 @@
 #include "devices.h"
 
 #include <mmreg.h>
+#include <dvdmedia.h>
 #include <new>
 #include <string.h>
 
@@ -19,6 +20,10 @@ static const CLSID CLSID_WMVideo8Compressor = {0x056e7755, 0x5fac, 0x4a09, {0x88
 static const CLSID CLSID_HuffyuvCompressor = {0x2c47c480, 0x1bc4, 0x44b4, {0xb1, 0x63, 0x7c, 0x34, 0xf7, 0x7b, 0x12, 0xbb}};
 static const CLSID CLSID_H264Compressor = {0xae9255dc, 0xb462, 0x415a, {0x88, 0x1a, 0x51, 0xce, 0xab, 0x1d, 0xf9, 0x08}};
 static const CLSID CLSID_VP8Compressor = {0xb543c89f, 0x67c5, 0x44be, {0xbb, 0xbb, 0xb5, 0x57, 0x4f, 0x31, 0x77, 0xec}};
+static const CLSID CLSID_CinepakCompressor = {0xa224a0da, 0x9f00, 0x4ab8, {0x83, 0xbe, 0x49, 0xb0, 0xd2, 0xbd, 0x7d, 0xec}};
+static const CLSID CLSID_MSVideo1Compressor = {0x26ab1fef, 0xbb77, 0x47d0, {0x8a, 0x5b, 0xa5, 0x7b, 0x49, 0x9f, 0x65, 0xd5}};
+static const CLSID CLSID_DVCompressor = {0xf8616701, 0xbb40, 0x4884, {0xa3, 0x6b, 0x68, 0x53, 0x84, 0x90, 0x2c, 0x67}};
+static const CLSID CLSID_FFV1Compressor = {0xb50a92b5, 0x21d1, 0x4ffe, {0x80, 0x66, 0x41, 0x45, 0x33, 0x4f, 0xc0, 0xcf}};
 static const CLSID CLSID_PcmCompressor = {0x441447d4, 0xf97e, 0x435d, {0x91, 0x18, 0x3d, 0xae, 0xdf, 0x55, 0xb4, 0xa5}};
 static const CLSID CLSID_Mp3Compressor = {0xf6ae1273, 0xdbdd, 0x4286, {0x8c, 0x39, 0xa9, 0x47, 0xe2, 0x9b, 0x0f, 0xff}};
 static const CLSID CLSID_WMAudioCompressor = {0x5ea7ff10, 0xe246, 0x4209, {0x8f, 0xe7, 0xb8, 0xab, 0x4e, 0x43, 0x3c, 0x87}};
@@ -48,24 +53,43 @@ static const CLSID CLSID_VirtualCamera = {0x90aa7f92, 0x7c71, 0x46cf, {0x8d, 0xe
  * 2 limited) before videoconvert lays them out as it takes them. */
 #define FULL_RANGE_I420 "platformrange range=1 ! videoconvert ! capsfilter caps=\"video/x-raw,format=I420,colorimetry=1:4:0:0\""
 #define LIMITED_RANGE(format) "platformrange range=2 ! videoconvert ! capsfilter caps=\"video/x-raw,format=" format ",colorimetry=bt601\""
+#define RGB_FORMAT(format) "platformrange range=1 ! videoconvert ! capsfilter caps=\"video/x-raw,format=" format "\""
+/* 15-bit RGB: each channel rounded to its nearest 5-bit level first (videoconvert would cut 3 bits) */
+#define RGB15_FORMAT RGB_FORMAT("RGB") " ! platformrange rgb-bits=5 ! videoconvert ! capsfilter caps=\"video/x-raw,format=RGB15\""
+/* DV frames: 625 lines at 25 fps (4:2:0), 525 lines at 29.97 fps (4:1:1); 4:3 pictures with borders kept */
+#define DV_FRAME(format, size, rate, aspect) "platformrange range=2 ! videorate ! videoscale add-borders=true ! " \
+    "videoconvert ! capsfilter caps=\"video/x-raw,format=" format "," size ",framerate=" rate \
+    ",pixel-aspect-ratio=" aspect ",colorimetry=bt601\""
+static const char dv_625[] = DV_FRAME("I420", "width=720,height=576", "25/1", "16/15");
+static const char dv_525[] = DV_FRAME("Y41B", "width=720,height=480", "30000/1001", "8/9");
 static const CodecEntry video_codecs[] =
 {
     { &CLSID_MotionJpegCompressor, L"Motion JPEG", FILTER_VIDEO_ENCODER, "jpegenc", "",
-      FOURCC('M','J','P','G'), KNOB_JPEG, 0.85, NULL, FULL_RANGE_I420 },
+      FOURCC('M','J','P','G'), KNOB_JPEG, 0.85, NULL, FULL_RANGE_I420, FRAMES_ANY },
     { &CLSID_Mpeg4V3Compressor, L"MPEG-4 Video Codec V3", FILTER_VIDEO_ENCODER, "avenc_msmpeg4", "",
-      FOURCC('M','P','4','3'), KNOB_AVCODEC, 0.95, "gop-size", LIMITED_RANGE("I420") }, /* chroma drifts 5 levels at 0.85 */
+      FOURCC('M','P','4','3'), KNOB_AVCODEC, 0.95, "gop-size", LIMITED_RANGE("I420"), FRAMES_ANY }, /* chroma drifts 5 levels at 0.85 */
     { &CLSID_Mpeg4V2Compressor, L"MPEG-4 Video Codec V2", FILTER_VIDEO_ENCODER, "avenc_msmpeg4v2", "",
-      FOURCC('M','P','4','2'), KNOB_AVCODEC, 0.85, "gop-size", LIMITED_RANGE("I420") },
+      FOURCC('M','P','4','2'), KNOB_AVCODEC, 0.85, "gop-size", LIMITED_RANGE("I420"), FRAMES_ANY },
     { &CLSID_Mpeg4Part2Compressor, L"MPEG-4 Part 2", FILTER_VIDEO_ENCODER, "avenc_mpeg4", "",
-      FOURCC('D','X','5','0'), KNOB_AVCODEC, 0.95, "gop-size", LIMITED_RANGE("I420") }, /* as V3 */
+      FOURCC('D','X','5','0'), KNOB_AVCODEC, 0.95, "gop-size", LIMITED_RANGE("I420"), FRAMES_ANY }, /* as V3 */
     { &CLSID_WMVideo8Compressor, L"WMVideo8 Encoder DMO", FILTER_VIDEO_ENCODER, "avenc_wmv2", "",
-      FOURCC('W','M','V','2'), KNOB_AVCODEC, 0.85, "gop-size", LIMITED_RANGE("I420") },
+      FOURCC('W','M','V','2'), KNOB_AVCODEC, 0.85, "gop-size", LIMITED_RANGE("I420"), FRAMES_EVEN },
     { &CLSID_HuffyuvCompressor, L"Huffyuv", FILTER_VIDEO_ENCODER, "avenc_huffyuv", "",
-      FOURCC('H','F','Y','U'), KNOB_NONE, 1.0, NULL, LIMITED_RANGE("Y42B") },
+      FOURCC('H','F','Y','U'), KNOB_NONE, 1.0, NULL, LIMITED_RANGE("Y42B"), FRAMES_EVEN },
     { &CLSID_H264Compressor, L"H.264", FILTER_VIDEO_ENCODER, "x264enc", "bframes=0",
-      FOURCC('H','2','6','4'), KNOB_X264, 0.55, "key-int-max", LIMITED_RANGE("I420") },
+      FOURCC('H','2','6','4'), KNOB_X264, 0.55, "key-int-max", LIMITED_RANGE("I420"), FRAMES_EVEN },
     { &CLSID_VP8Compressor, L"VP8", FILTER_VIDEO_ENCODER, "vp8enc", "",
-      FOURCC('V','P','8','0'), KNOB_NONE, 0.0, NULL, LIMITED_RANGE("I420") },
+      FOURCC('V','P','8','0'), KNOB_VPX, 0.75, "keyframe-max-dist", LIMITED_RANGE("I420"), FRAMES_ANY },
+    /* the classic ones: vector-quantised RGB in 4x4 blocks, and DV */
+    { &CLSID_CinepakCompressor, L"Cinepak", FILTER_VIDEO_ENCODER, "avenc_cinepak", "",
+      FOURCC('c','v','i','d'), KNOB_NONE, 0.0, "gop-size", RGB_FORMAT("RGB"), FRAMES_FOUR },
+    { &CLSID_MSVideo1Compressor, L"Microsoft Video 1", FILTER_VIDEO_ENCODER, "avenc_msvideo1", "",
+      FOURCC('C','R','A','M'), KNOB_NONE, 0.0, NULL, RGB15_FORMAT, FRAMES_FOUR },
+    { &CLSID_DVCompressor, L"DV", FILTER_VIDEO_ENCODER, "avenc_dvvideo", "",
+      FOURCC('d','v','s','d'), KNOB_NONE, 0.0, NULL, dv_625, FRAMES_DV },
+    /* lossless, for pictures that will be edited again: every pixel of its 4:4:4 input kept */
+    { &CLSID_FFV1Compressor, L"FFV1 Lossless", FILTER_VIDEO_ENCODER, "avenc_ffv1", "",
+      FOURCC('F','F','V','1'), KNOB_NONE, 0.0, NULL, LIMITED_RANGE("Y444"), FRAMES_ANY },
 };
 
 /* Encoders whose output the WAV and AVI writers store under a WAVE_FORMAT tag. */
@@ -237,6 +261,45 @@ const CodecEntry *CatalogFindCodec(REFCLSID clsid)
     for (size_t i = 0; i < ARRAYSIZE(audio_codecs); i++)
         if (IsEqualGUID(clsid, *audio_codecs[i].clsid)) return &audio_codecs[i];
     return NULL;
+}
+
+/* The picture size and frame time a video type states: false when it states none. */
+static bool picture_of(const AM_MEDIA_TYPE *type, LONG *width, LONG *height, REFERENCE_TIME *frame)
+{
+    const BITMAPINFOHEADER *bih;
+    if (!type || !type->pbFormat) return false;
+    if (IsEqualGUID(type->formattype, FORMAT_VideoInfo) && type->cbFormat >= sizeof(VIDEOINFOHEADER))
+        bih = &((const VIDEOINFOHEADER *)type->pbFormat)->bmiHeader, *frame = ((const VIDEOINFOHEADER *)type->pbFormat)->AvgTimePerFrame;
+    else if (IsEqualGUID(type->formattype, FORMAT_VideoInfo2) && type->cbFormat >= sizeof(VIDEOINFOHEADER2))
+        bih = &((const VIDEOINFOHEADER2 *)type->pbFormat)->bmiHeader, *frame = ((const VIDEOINFOHEADER2 *)type->pbFormat)->AvgTimePerFrame;
+    else
+        return false;
+    *width = bih->biWidth;
+    *height = bih->biHeight < 0 ? -bih->biHeight : bih->biHeight;
+    return *width > 0 && *height > 0;
+}
+
+bool CatalogEncoderTakes(const CodecEntry *codec, const AM_MEDIA_TYPE *type)
+{
+    LONG w, h;
+    REFERENCE_TIME frame;
+    if (!codec || codec->kind != FILTER_VIDEO_ENCODER || !picture_of(type, &w, &h, &frame)) return true;
+    switch (codec->frames)
+    {
+    case FRAMES_EVEN: return !(w % 2) && !(h % 2);
+    case FRAMES_FOUR: return !(w % 4) && !(h % 4);
+    default: return true;
+    }
+}
+
+const char *CatalogEncoderFront(const CodecEntry *codec, const AM_MEDIA_TYPE *type)
+{
+    LONG w, h;
+    REFERENCE_TIME frame = 0;
+    if (codec->frames != FRAMES_DV) return codec->input;
+    /* 25 fps and its half and double are 625-line pictures; the rest go to 29.97 */
+    picture_of(type, &w, &h, &frame);
+    return frame == 400000 || frame == 800000 || frame == 200000 ? dv_625 : dv_525;
 }
 
 const TransitionEntry *CatalogFindTransition(REFCLSID clsid)

@@ -44,6 +44,8 @@ private:
         if (!IsEqualGUID(preferred.majortype, GUID_NULL) && !IsEqualGUID(type->majortype, GUID_NULL)
                 && !IsEqualGUID(type->majortype, preferred.majortype))
             return false;
+        /* an encoder's input takes only the picture sizes its format can hold */
+        if (direction == PINDIR_INPUT && !TakesPictures(type)) return false;
         /* an output delivers only its own encoding */
         if (direction == PINDIR_OUTPUT && !IsEqualGUID(preferred.subtype, GUID_NULL)
                 && !IsEqualGUID(type->subtype, GUID_NULL) && !IsEqualGUID(type->subtype, preferred.subtype))
@@ -65,6 +67,7 @@ private:
         }
         return offer;
     }
+    bool TakesPictures(const AM_MEDIA_TYPE *type) const;
     /* IAMStreamConfig on a capture filter's pin, as on the filter */
     HRESULT MoreInterfaces(REFIID riid, void **out) override;
 
@@ -247,7 +250,11 @@ public:
         {
             const CodecEntry *c = entry.codec;
             double q = quality >= 0.0 ? quality : c->default_quality;
-            if (c->input) n = snprintf(text, sizeof(text), "%s ! ", c->input);
+            AM_MEDIA_TYPE in;
+            const char *front;
+            bool known = SUCCEEDED(pins[0].ConnectionMediaType(&in));
+            if ((front = CatalogEncoderFront(c, known ? &in : NULL))) n = snprintf(text, sizeof(text), "%s ! ", front);
+            if (known) FreeMediaType(&in);
             n += snprintf(text + n, sizeof(text) - n, "%s%s%s", c->element, *c->properties ? " " : "", c->properties);
             if (c->knob == KNOB_JPEG)
                 n += snprintf(text + n, sizeof(text) - n, " quality=%d", (int)(q * 100.0 + 0.5));
@@ -258,6 +265,11 @@ public:
             }
             else if (c->knob == KNOB_X264)
                 n += snprintf(text + n, sizeof(text) - n, " pass=quant quantizer=%d", (int)((1.0 - q) * 51.0 + 0.5));
+            else if (c->knob == KNOB_VPX)
+            {
+                int qs = (int)((1.0 - q) * 63.0 + 0.5);
+                n += snprintf(text + n, sizeof(text) - n, " min-quantizer=%d max-quantizer=%d", qs, qs);
+            }
             if (c->keyframe_property && keyframe_rate > 0)
                 n += snprintf(text + n, sizeof(text) - n, " %s=%d", c->keyframe_property, (int)keyframe_rate);
             break;
@@ -312,6 +324,12 @@ void PlatformPin::Init(PlatformFilter *owner, PIN_DIRECTION dir, const WCHAR *pi
     type.bTemporalCompression = !type.bFixedSizeSamples;
     filter = owner;
     InitPin(static_cast<IBaseFilter *>(owner), &owner->cs, dir, pin_name, &type);
+}
+
+bool PlatformPin::TakesPictures(const AM_MEDIA_TYPE *type) const
+{
+    const DeviceEntry *e = filter->GetEntry();
+    return e->kind != FILTER_VIDEO_ENCODER || CatalogEncoderTakes(e->codec, type);
 }
 
 HRESULT PlatformPin::MoreInterfaces(REFIID riid, void **out)

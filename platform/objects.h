@@ -47,7 +47,17 @@ enum QualityKnob
     KNOB_NONE,          /* no setting that has an effect */
     KNOB_JPEG,          /* quality=0..100 */
     KNOB_AVCODEC,       /* qmin=qmax=q, q 31 (worst) .. 2 (best) */
-    KNOB_X264           /* pass=quant quantizer=51 (worst) .. 0 (best) */
+    KNOB_X264,          /* pass=quant quantizer=51 (worst) .. 0 (best) */
+    KNOB_VPX            /* min-quantizer=max-quantizer=63 (worst) .. 0 (best) */
+};
+
+/* The pictures a video encoder takes. */
+enum FrameRule
+{
+    FRAMES_ANY,         /* any size */
+    FRAMES_EVEN,        /* even width and height (its 4:2:0 or 4:2:2 layout) */
+    FRAMES_FOUR,        /* width and height multiples of 4 (4x4 blocks) */
+    FRAMES_DV           /* any size and rate, scaled to the DV frame of 25 fps (625 lines) or 29.97 fps */
 };
 
 struct CodecEntry
@@ -63,6 +73,7 @@ struct CodecEntry
     const char *keyframe_property;  /* element property for the key frame interval, or NULL */
     const char *input;              /* video: the elements in front of it that make its pictures, in the
                                        range and matrix that decoders of its format assume */
+    FrameRule frames;
 };
 
 struct TransitionEntry
@@ -89,6 +100,11 @@ struct DeviceEntry
  * empty or unknown category (out then holds none), E_OUTOFMEMORY. */
 HRESULT CatalogListCategory(REFGUID category, DeviceEntry **out, ULONG *count);
 void CatalogFreeList(DeviceEntry *list);
+
+/* Whether a video encoder takes pictures of this type: its size, where the type states one. */
+bool CatalogEncoderTakes(const CodecEntry *codec, const AM_MEDIA_TYPE *type);
+/* The elements in front of a video encoder for pictures of this type (NULL: not known yet), or NULL. */
+const char *CatalogEncoderFront(const CodecEntry *codec, const AM_MEDIA_TYPE *type);
 
 /* Static tables, for the render engine and graph code: NULL when clsid is not one of them. */
 const CodecEntry *CatalogFindCodec(REFCLSID clsid);

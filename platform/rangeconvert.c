@@ -3,18 +3,22 @@
  * chroma 16-240), and passes them through when both sides agree. videoconvert of this GStreamer changes
  * only the label, not the values, between two YUV formats of the same matrix that differ in range, so
  * the pictures for an encoder pass this element first, with the range the encoder's format implies, and
- * videoconvert after it only changes the layout.
+ * videoconvert after it only changes the layout. For RGB of fewer bits a channel (rgb-bits), it rounds
+ * 24-bit RGB to the nearest level that a decoder widens back, where videoconvert would cut the low bits.
  */
 #include "gstglue.h"
 
 #include <gst/video/gstvideofilter.h>
 #include <gst/video/video.h>
+#include <stdlib.h>
 #include <string.h>
 
 typedef struct
 {
     GstVideoFilter parent;
     GstVideoColorRange range;       /* what comes out; UNKNOWN: as it came */
+    gint rgb_bits;                  /* levels a channel of packed RGB is rounded to: 8 passes it */
+    gboolean packed;                /* this stream is 24-bit RGB, rounded through luma[] */
     guint8 luma[256], chroma[256];
 } PlatformRange;
 
@@ -23,7 +27,7 @@ typedef struct
     GstVideoFilterClass parent_class;
 } PlatformRangeClass;
 
-enum { PROP_0, PROP_RANGE };
+enum { PROP_0, PROP_RANGE, PROP_RGB_BITS };
 
 GType platform_range_get_type(void);
 G_DEFINE_TYPE(PlatformRange, platform_range, GST_TYPE_VIDEO_FILTER)
@@ -121,6 +125,23 @@ static void fill_tables(PlatformRange *self, gboolean to_limited)
     }
 }
 
+/* Each value to the level of `bits` bits nearest to it as decoders widen it back (the level's bits
+ * repeated below it), stored so that cutting the low bits gives that level. */
+static void fill_rounding(PlatformRange *self, int bits)
+{
+    int levels = 1 << bits;
+    for (int v = 0; v < 256; v++)
+    {
+        int best = 0, best_error = 256;
+        for (int q = 0; q < levels; q++)
+        {
+            int widened = (q << (8 - bits)) | (q >> (2 * bits - 8)), error = abs(widened - v);
+            if (error < best_error) best = q, best_error = error;
+        }
+        self->luma[v] = (guint8)(best << (8 - bits));
+    }
+}
+
 static gboolean range_set_info(GstVideoFilter *filter, GstCaps *incaps, GstVideoInfo *in, GstCaps *outcaps,
                                GstVideoInfo *out)
 {
@@ -129,7 +150,13 @@ static gboolean range_set_info(GstVideoFilter *filter, GstCaps *incaps, GstVideo
                  || in->colorimetry.range == out->colorimetry.range;
 
     if (GST_VIDEO_INFO_FORMAT(in) != GST_VIDEO_INFO_FORMAT(out)) return FALSE;
-    if (!same) fill_tables(self, out->colorimetry.range != GST_VIDEO_COLOR_RANGE_0_255);
+    self->packed = GST_VIDEO_INFO_FORMAT(in) == GST_VIDEO_FORMAT_RGB && self->rgb_bits >= 4 && self->rgb_bits < 8;
+    if (self->packed)
+    {
+        fill_rounding(self, self->rgb_bits);
+        same = FALSE;
+    }
+    else if (!same) fill_tables(self, out->colorimetry.range != GST_VIDEO_COLOR_RANGE_0_255);
     gst_base_transform_set_passthrough(GST_BASE_TRANSFORM(filter), same);
     return TRUE;
 }
@@ -141,7 +168,7 @@ static GstFlowReturn range_transform_frame(GstVideoFilter *filter, GstVideoFrame
     for (guint p = 0; p < GST_VIDEO_FRAME_N_PLANES(in); p++)
     {
         const guint8 *table = p == 0 ? self->luma : self->chroma;
-        gint width = GST_VIDEO_FRAME_COMP_WIDTH(in, p), height = GST_VIDEO_FRAME_COMP_HEIGHT(in, p);
+        gint width = GST_VIDEO_FRAME_COMP_WIDTH(in, p) * (self->packed ? 3 : 1), height = GST_VIDEO_FRAME_COMP_HEIGHT(in, p);
         gint in_stride = GST_VIDEO_FRAME_PLANE_STRIDE(in, p), out_stride = GST_VIDEO_FRAME_PLANE_STRIDE(out, p);
         const guint8 *src = GST_VIDEO_FRAME_PLANE_DATA(in, p);
         guint8 *dst = GST_VIDEO_FRAME_PLANE_DATA(out, p);
@@ -155,12 +182,14 @@ static GstFlowReturn range_transform_frame(GstVideoFilter *filter, GstVideoFrame
 static void range_set_property(GObject *object, guint id, const GValue *value, GParamSpec *param)
 {
     if (id == PROP_RANGE) ((PlatformRange *)object)->range = g_value_get_int(value);
+    else if (id == PROP_RGB_BITS) ((PlatformRange *)object)->rgb_bits = g_value_get_int(value);
     else G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, param);
 }
 
 static void range_get_property(GObject *object, guint id, GValue *value, GParamSpec *param)
 {
     if (id == PROP_RANGE) g_value_set_int(value, ((PlatformRange *)object)->range);
+    else if (id == PROP_RGB_BITS) g_value_set_int(value, ((PlatformRange *)object)->rgb_bits);
     else G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, param);
 }
 
@@ -180,6 +209,9 @@ static void platform_range_class_init(PlatformRangeClass *klass)
     g_object_class_install_property(G_OBJECT_CLASS(klass), PROP_RANGE,
         g_param_spec_int("range", "Range", "Range of what comes out: 1 full, 2 limited, 0 as it came", 0, 2, 0,
                          G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS));
+    g_object_class_install_property(G_OBJECT_CLASS(klass), PROP_RGB_BITS,
+        g_param_spec_int("rgb-bits", "RGB bits", "Bits a channel of 24-bit RGB is rounded to (4-8)", 4, 8, 8,
+                         G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS));
     GST_BASE_TRANSFORM_CLASS(klass)->transform_caps = range_transform_caps;
     GST_BASE_TRANSFORM_CLASS(klass)->fixate_caps = range_fixate_caps;
     GST_BASE_TRANSFORM_CLASS(klass)->query = range_query;
@@ -189,6 +221,7 @@ static void platform_range_class_init(PlatformRangeClass *klass)
 
 static void platform_range_init(PlatformRange *self)
 {
+    self->rgb_bits = 8;
 }
 
 int range_register(void)

@@ -1489,6 +1489,9 @@ HRESULT Timeline::CopyGroup(TimelineNode *group, TimelineGroupCopy *out)
     if (!group->has_mt || !group_format(&group->mt, &g)) return VFW_E_INVALIDMEDIATYPE;
     if (FAILED(hr = CopyMediaType(&out->mt, &group->mt))) return hr;
     fps_fraction(group->output_fps > 0.0 ? group->output_fps : default_fps, &g.fps_num, &g.fps_den);
+    /* the group's pin states the frame rate it delivers */
+    if (g.fps_num > 0 && IsEqualGUID(out->mt.formattype, FORMAT_VideoInfo) && out->mt.cbFormat >= sizeof(VIDEOINFOHEADER))
+        ((VIDEOINFOHEADER *)out->mt.pbFormat)->AvgTimePerFrame = (REFERENCE_TIME)10000000 * g.fps_den / g.fps_num;
     collect_layers(group, &layers);
     g.layers = (int)layers.size();
 

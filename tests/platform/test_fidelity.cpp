@@ -116,7 +116,9 @@ struct Picture
 Picture look(const std::string &name)
 {
     Picture pic;
-    std::string raw = probe::Run("ffmpeg -v error -i '" + path(name) + "' -map 0:v:0 -f rawvideo -pix_fmt rgb24 -");
+    // a format of fixed frame sizes (DV) is seen at the source's size, as a player fits it to a window
+    std::string raw = probe::Run("ffmpeg -v error -i '" + path(name) + "' -map 0:v:0 -vf scale=" + std::to_string(W) + ":"
+                                 + std::to_string(H) + " -f rawvideo -pix_fmt rgb24 -");
     size_t size = (size_t)W * H * 3;
     pic.frames = (int)(raw.size() / size);
     for (int n = 0; n < pic.frames; n++)
@@ -220,7 +222,8 @@ LONG run(IGraphBuilder *graph, DWORD stop_ms = INFINITE)
 }
 
 // The converter's AVI graph: the file's pictures through the compressor (if any), its sound as it is.
-IGraphBuilder *converter_graph(const std::string &source, IBaseFilter *enc, const std::string &out)
+IGraphBuilder *converter_graph(const std::string &source, IBaseFilter *enc, const std::string &out,
+                               HRESULT *video = NULL)
 {
     IGraphBuilder *graph = NULL;
     Ref<ICaptureGraphBuilder2> builder;
@@ -238,7 +241,8 @@ IGraphBuilder *converter_graph(const std::string &source, IBaseFilter *enc, cons
         graph->Release();
         return NULL;
     }
-    builder->RenderStream(NULL, &MEDIATYPE_Video, src, enc, mux);
+    HRESULT hr = builder->RenderStream(NULL, &MEDIATYPE_Video, src, enc, mux);
+    if (video) *video = hr;
     builder->RenderStream(NULL, &MEDIATYPE_Audio, src, NULL, mux);
     return graph;
 }
@@ -362,6 +366,18 @@ LONG through_engine(const std::vector<Clip> &pictures, const std::vector<Clip> &
 
 // ---- Every compressor, both routes, both ranges ----
 
+// The FourCC players know each format by (BI_RGB without a compressor).
+const struct { const char16_t *name; const char *fourcc; } FOURCCS[] = {
+    {u"", "[0][0][0][0]"}, {u"Motion JPEG", "MJPG"}, {u"MPEG-4 Video Codec V3", "MP43"},
+    {u"MPEG-4 Video Codec V2", "MP42"}, {u"MPEG-4 Part 2", "DX50"}, {u"WMVideo8 Encoder DMO", "WMV2"},
+    {u"Huffyuv", "HFYU"}, {u"H.264", "H264"}, {u"VP8", "VP80"}, {u"Cinepak", "cvid"},
+    {u"Microsoft Video 1", "CRAM"}, {u"DV", "dvsd"}, {u"FFV1 Lossless", "FFV1"}};
+
+std::string stream_entry(const std::string &name, const std::string &entries)
+{
+    return probe::Run("ffprobe -v error -select_streams v:0 -show_entries " + entries + " -of csv=p=0 '" + path(name) + "'");
+}
+
 TEST(Fidelity, EveryCompressorKeepsColoursFramesAndSoundInBothRoutes)
 {
     std::vector<std::u16string> names;
@@ -406,10 +422,86 @@ TEST(Fidelity, EveryCompressorKeepsColoursFramesAndSoundInBothRoutes)
                 EXPECT_EQ(0, wrong) << "frames showing another source frame";
                 EXPECT_EQ(2 * RATE, count);
                 EXPECT_EQ("", warnings(out));
+                const char *fourcc = "(not in the table)";
+                for (const auto &f : FOURCCS)
+                    if (name == f.name) fourcc = f.fourcc;
+                EXPECT_EQ(std::string(fourcc) + "\n", stream_entry(out, "stream=codec_tag_string"));
+                EXPECT_EQ('K', stream_entry(out, "packet=flags")[0]) << "the first frame is not marked a key frame";
                 if (name.empty())   // uncompressed: 24-bit RGB rows, as the group and the players expect
                     EXPECT_EQ("bgr24\n", probe::Run("ffprobe -v error -select_streams v:0 -show_entries stream=pix_fmt "
                                                   "-of default=nw=1:nk=1 '" + path(out) + "'"));
             }
+    }
+}
+
+// A size a format cannot hold is refused when the pins connect (the programs then say the file cannot be
+// made) rather than failing the run; DV takes any picture, scaled into its frame of the source's rate.
+TEST(Fidelity, EncodersTakeTheSizesTheirFormatHolds)
+{
+    // uncompressed 4:2:0 rows of exactly their width (322 and 161 bytes) as well
+    for (const char *size : {"321x241", "322x242"})
+        for (const char *codec : {"mjpeg -q:v 3 -pix_fmt yuvj420p", "rawvideo -pix_fmt yuv420p"})
+            ASSERT_EQ("", probe::Run(std::string("ffmpeg -v error -f lavfi -i testsrc=size=") + size + ":rate=30 -t 0.4 -c:v "
+                                  + codec + " '" + path(size + std::string(codec[0] == 'r' ? "raw" : "") + ".avi") + "' 2>&1"));
+    const struct { const char16_t *name; const char *source; bool taken; const char *written; } cases[] = {
+        {u"Cinepak", "322x242", false, ""}, {u"Microsoft Video 1", "322x242", false, ""},
+        {u"H.264", "321x241", false, ""}, {u"Huffyuv", "321x241", false, ""},
+        {u"WMVideo8 Encoder DMO", "321x241", false, ""}, {u"H.264", "322x242", true, "322,242,30/1\n"},
+        {u"MPEG-4 Part 2", "321x241", true, "321,241,30/1\n"}, {u"FFV1 Lossless", "321x241", true, "321,241,30/1\n"},
+        {u"DV", "321x241", true, "720,480,30000/1001\n"}, {u"MPEG-4 Part 2", "322x242raw", true, "322,242,30/1\n"},
+        {u"H.264", "322x242raw", true, "322,242,30/1\n"}};
+    for (const auto &c : cases)
+    {
+        std::string label(c.name, c.name + std::char_traits<char16_t>::length(c.name));
+        SCOPED_TRACE(label + " " + c.source);
+        Ref<IBaseFilter> enc;
+        Ref<IGraphBuilder> graph;
+        HRESULT hr = E_FAIL;
+        ASSERT_TRUE((enc.p = compressor(c.name, NULL)) != NULL);
+        ASSERT_TRUE((graph.p = converter_graph(std::string(c.source) + ".avi", enc, "sized.avi", &hr)) != NULL);
+        EXPECT_EQ(c.taken, SUCCEEDED(hr)) << std::hex << hr;
+        if (!c.taken || FAILED(hr)) continue;
+        EXPECT_EQ(EC_COMPLETE, run(graph));
+        EXPECT_EQ(c.written, stream_entry("sized.avi", "stream=width,height,r_frame_rate"));
+        // the source's picture, not rows sheared across each other
+        std::string psnr = probe::Run("ffmpeg -nostdin -i '" + path("sized.avi") + "' -i '" + path(std::string(c.source) + ".avi")
+                                      + "' -lavfi '[0]scale=" + std::string(c.source).substr(0, 7) + ",format=rgb24,setsar=1[a];"
+                                      "[1]format=rgb24,setsar=1[b];[a][b]psnr' "
+                                      "-f null - 2>&1 | grep -o 'average:[0-9.inf]*' | cut -d: -f2");
+        EXPECT_GT(atof(psnr.c_str()), 25.0) << psnr;
+    }
+}
+
+// Quality, where a compressor has it, moves the file size.
+TEST(Fidelity, QualityMovesTheFileSize)
+{
+    ASSERT_EQ("", probe::Run("ffmpeg -v error -f lavfi -i testsrc=size=320x240:rate=25 -t 1 -c:v mjpeg -q:v 2 '"
+                          + path("busy.avi") + "' 2>&1"));
+    std::vector<std::u16string> names;
+    compressor(u"", &names);
+    for (const std::u16string &name : names)
+    {
+        std::string label(name.begin(), name.end());
+        Ref<IBaseFilter> enc;
+        Ref<IAMVideoCompression> quality;
+        LONG capabilities = 0;
+        ASSERT_TRUE((enc.p = compressor(name, NULL)) != NULL) << label;
+        if (FAILED(enc->QueryInterface(IID_IAMVideoCompression, (void **)&quality))
+                || FAILED(quality->GetInfo(NULL, NULL, NULL, NULL, NULL, NULL, NULL, &capabilities))
+                || !(capabilities & 1 /* CompressionCaps_CanQuality */))
+        {
+            printf("%-24s no quality setting\n", label.c_str());
+            continue;
+        }
+        long size[2];
+        for (int i = 0; i < 2; i++)
+        {
+            ASSERT_EQ(S_OK, quality->put_Quality(i ? 0.9 : 0.2)) << label;
+            ASSERT_EQ(EC_COMPLETE, through_graph("busy.avi", enc, "quality.avi")) << label;
+            size[i] = (long)file_bytes("quality.avi").size();
+        }
+        printf("%-24s quality 0.2: %8ld bytes, 0.9: %8ld bytes\n", label.c_str(), size[0], size[1]);
+        EXPECT_LT(size[0] * 5 / 4, size[1]) << label;
     }
 }
 
