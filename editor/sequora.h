@@ -134,6 +134,8 @@ bool RegisterTimelineViewClass(HINSTANCE instance);
 void SetScrollRanges(int horizontalMax, int verticalMax);
 void RelayOutAll();
 void RepaintView(bool erase);
+HFONT ViewFont();            // the font of the blocks' names
+int TextRowHeight(HDC dc);   // an item row: that font's height and one pixel
 
 // Property bar
 bool CreatePropertyBar();

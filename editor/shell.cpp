@@ -144,10 +144,8 @@ static void CreationSequence(HWND window)
         return;
     }
     HDC dc = GetDC(timelineView);
-    TEXTMETRICA metrics;
-    GetTextMetricsA(dc, &metrics);
+    rowHeight = TextRowHeight(dc);
     ReleaseDC(timelineView, dc);
-    rowHeight = metrics.tmHeight + 1;
 
     settings.type = 0;
     settings.channels = 1;

@@ -64,6 +64,22 @@ void RelayOutAll()
     RepaintView(true);
 }
 
+HFONT ViewFont()
+{
+    // the dialog font: the default font of a device context here has no underscore at its size
+    HFONT font = (HFONT)GetStockObject(DEFAULT_GUI_FONT);
+    return font ? font : (HFONT)GetStockObject(ANSI_VAR_FONT);
+}
+
+int TextRowHeight(HDC dc)
+{
+    HGDIOBJ old = SelectObject(dc, ViewFont());
+    TEXTMETRICA metrics;
+    GetTextMetricsA(dc, &metrics);
+    SelectObject(dc, old);
+    return metrics.tmHeight + 1;
+}
+
 static void Paint(HWND view)
 {
     static const COLORREF fills[2][2] = {
@@ -78,6 +94,7 @@ static void Paint(HWND view)
         for (int s = 0; s < 2; s++) brushes[h][s] = CreateSolidBrush(fills[h][s]);
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, RGB(255, 255, 255));
+    HGDIOBJ oldFont = SelectObject(dc, ViewFont());
     for (int i = 0; i < itemCount; i++) {
         RECT block = items[i].block;
         OffsetRect(&block, -horizontal.offset, -vertical.offset);
@@ -85,6 +102,7 @@ static void Paint(HWND view)
         if (FindLastChar(items[i].path, '\\'))
             DrawTextA(dc, FileNamePart(items[i].path), -1, &block, DT_SINGLELINE | DT_END_ELLIPSIS | DT_NOPREFIX);
     }
+    SelectObject(dc, oldFont);
     for (int h = 0; h < 2; h++)
         for (int s = 0; s < 2; s++) DeleteObject(brushes[h][s]);
     EndPaint(view, &ps);

@@ -55,7 +55,7 @@ BlockState StateOf(COLORREF colour)
 int ViewRowHeight()
 {
     HDC dc = GetDC(NULL);
-    HGDIOBJ old = SelectObject(dc, GetStockObject(SYSTEM_FONT));
+    HGDIOBJ old = SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));
     TEXTMETRICA metrics;
     GetTextMetricsA(dc, &metrics);
     SelectObject(dc, old);
@@ -99,7 +99,9 @@ ScreenImage RenderBlockText(const std::string &text, int width, int height)
     DeleteObject(brush);
     SetBkMode(memory, TRANSPARENT);
     SetTextColor(memory, RGB(255, 255, 255));
+    HGDIOBJ oldFont = SelectObject(memory, GetStockObject(DEFAULT_GUI_FONT));
     DrawTextA(memory, text.c_str(), -1, &block, DT_SINGLELINE | DT_END_ELLIPSIS | DT_NOPREFIX);
+    SelectObject(memory, oldFont);
     SelectObject(memory, old);
     ScreenImage image = FromBitmap(memory, bitmap, width, height);
     DeleteObject(bitmap);

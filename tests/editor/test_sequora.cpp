@@ -170,12 +170,19 @@ TEST_F(Sequora, UnreadableFilesAndAwkwardPathsStillWork)
     ASSERT_EQ(longPath.size(), 259u);
     ASSERT_TRUE(CopyFileA(Media("sound.wav").c_str(), longPath.c_str(), FALSE));
 
-    Start({Media("broken.avi"), japanese, longPath});
-    EXPECT_EQ(WaitRows(3), (std::vector<int>{kStill, kQuiet, kSound}));
+    // An underscore, which some fonts draw below their cell.
+    std::string underscored = dir.dos("quiet_20.wav");
+    ASSERT_TRUE(CopyFileA(Media("quiet20.wav").c_str(), underscored.c_str(), FALSE));
+
+    Start({Media("broken.avi"), japanese, longPath, underscored});
+    EXPECT_EQ(WaitRows(4), (std::vector<int>{kStill, kQuiet, kSound, kQuiet}));
     // The block shows the file's real name, not what follows a backslash inside a character.
     int h = ViewRowHeight() - 1;
     EXPECT_TRUE(RowShows(view, 1, RenderBlockText("ソ表.wav", kQuiet, h)));
     EXPECT_FALSE(RowShows(view, 1, RenderBlockText(".wav", kQuiet, h)));
+    // The whole underscore fits the row.
+    EXPECT_TRUE(RowShows(view, 3, RenderBlockText("quiet_20.wav", kQuiet, h)));
+    EXPECT_FALSE(RowShows(view, 3, RenderBlockText("quiet 20.wav", kQuiet, h)));
     Close();
 }
 
