@@ -1,6 +1,8 @@
 // Dubrix when a conversion cannot start or does not end well: its messages, the dialog it gives back
 // and the files it leaves alone.
 #include <stdlib.h>
+#include <fstream>
+#include <iterator>
 #include "dubrix_app.h"
 
 namespace {
@@ -105,18 +107,26 @@ TEST_F(Dubrix, AMovieWithoutPictureGives8)
 
 TEST_F(Dubrix, AnEncoderFailingDuringTheRunGivesTheDialogBack)
 {
-    // Huffyuv takes no picture of odd width: the graph starts and then stops on an error.
     drv::TempDir dir("dubrix");
-    std::string odd = dir.file("odd.avi"), movie = dir.file("movie.avi");
+    std::string odd = dir.file("odd.avi"), movie = dir.file("movie.avi"), cut = dir.file("cut.avi");
     MakeMovie(odd, "321x241");
     MakeMovie(movie);
     ASSERT_TRUE(drv::fileExists(odd));
     Start();
-    SetPaths(odd, "");
     ASSERT_TRUE(ChooseCompressor("Huffyuv"));
+    // Huffyuv takes no picture of odd width: refused when the graph is built
+    SetPaths(odd, "");
+    EXPECT_EQ(RunExpectingFailure(), (Texts{"8", "変換できません"}));
+    EXPECT_EQ(Title(), "Dubrix");
+
+    // a movie cut short starts and then ends on an error
+    std::ifstream in(movie, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::ofstream(cut, std::ios::binary) << bytes.substr(0, bytes.size() * 6 / 10);
+    SetPaths(cut, "");
     EXPECT_EQ(RunExpectingFailure(), (Texts{"変換できません"}));
     EXPECT_EQ(Title(), "Dubrix") << "the dialog stayed in its converting state";
-    EXPECT_FALSE(drv::fileExists(dir.file("odd_.avi"))) << "an unfinished file was left behind";
+    EXPECT_FALSE(drv::fileExists(dir.file("cut_.avi"))) << "an unfinished file was left behind";
 
     // The dialog is ready for the next run, which works.
     SetPaths(movie, "");
