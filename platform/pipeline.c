@@ -82,6 +82,7 @@ struct pipeline {
     int bounded;                 /* a seek chose part of the sources: they need not be read to their end */
     int stopping;                /* the end of stream comes from a stop, not from the sources */
     int complete;                /* the sources were read to their end: the files written are kept */
+    gint64 written;              /* stream time the media going into files has reached, -1 before any */
 };
 
 /* ---- Nodes ---- */
@@ -262,6 +263,36 @@ static GstPadProbeReturn note_reached(GstPad *pad, GstPadProbeInfo *info, gpoint
         if (end > __atomic_load_n(&n->reached, __ATOMIC_RELAXED)) __atomic_store_n(&n->reached, end, __ATOMIC_RELAXED);
     }
     return GST_PAD_PROBE_OK;
+}
+
+/* How far the media going into a file has come, in the stream time of its segment: the position of a
+ * graph that writes files, which runs as fast as it can and not by the clock. */
+static GstPadProbeReturn note_written(GstPad *pad, GstPadProbeInfo *info, gpointer data)
+{
+    pipeline *p = data;
+    GstBuffer *buf = GST_PAD_PROBE_INFO_BUFFER(info);
+    GstEvent *event;
+    const GstSegment *segment;
+    guint64 end;
+    gint64 t;
+
+    if (!GST_BUFFER_PTS_IS_VALID(buf) || !(event = gst_pad_get_sticky_event(pad, GST_EVENT_SEGMENT, 0)))
+        return GST_PAD_PROBE_OK;
+    gst_event_parse_segment(event, &segment);
+    end = GST_BUFFER_PTS(buf) + (GST_BUFFER_DURATION_IS_VALID(buf) ? GST_BUFFER_DURATION(buf) : 0);
+    if (GST_CLOCK_TIME_IS_VALID(segment->stop) && end > segment->stop) end = segment->stop;
+    t = segment->format == GST_FORMAT_TIME ? (gint64)gst_segment_to_stream_time(segment, GST_FORMAT_TIME, end) : -1;
+    gst_event_unref(event);
+    if (t > __atomic_load_n(&p->written, __ATOMIC_RELAXED)) __atomic_store_n(&p->written, t, __ATOMIC_RELAXED);
+    return GST_PAD_PROBE_OK;
+}
+
+/* Whether what enters node i goes into a file: a muxer, or a writer (WavDest) in front of a file sink. */
+static int feeds_file(pipeline *p, int i)
+{
+    struct node *n = &p->nodes[i];
+    if (n->type == N_MUX) return 1;
+    return n->type == N_FRAGMENT && n->links_out[0] >= 0 && p->nodes[p->links[n->links_out[0]].to].type == N_FILESINK;
 }
 
 /* A file written from sources that ended before their stated length is not complete: the first such
@@ -752,6 +783,7 @@ int pl_build(pipeline *p, char *err, int size)
     p->bus = gst_element_get_bus(p->bin);
     gst_bus_set_sync_handler(p->bus, bus_sync, p, NULL);
     p->built = 1;
+    p->written = -1;
     for (int i = 0; i < p->node_count; i++)
         if (p->nodes[i].type == N_VIDEO || p->nodes[i].type == N_AUDIO) p->renderers++;
     /* the sources first, so that a writer knows every file being read */
@@ -775,6 +807,7 @@ int pl_build(pipeline *p, char *err, int size)
             g_snprintf(err, size, "%s takes no more streams", p->nodes[l->to].text);
             return PL_FAILED;
         }
+        if (feeds_file(p, l->to)) gst_pad_add_probe(in, GST_PAD_PROBE_TYPE_BUFFER, note_written, p, NULL);
         if (l->last)
         {
             GstPad *chain_out = gst_element_get_static_pad(l->last, "src");
@@ -952,6 +985,7 @@ int pl_seek(pipeline *p, long long start_ns, long long stop_ns)
     p->eos_seen = 0;
     g_mutex_unlock(&p->eos_lock);
     p->bounded = p->bounded || start_ns > 0 || stop_ns >= 0;
+    __atomic_store_n(&p->written, (gint64)-1, __ATOMIC_RELAXED);   /* written again from the new start */
     ok = gst_element_seek(p->bin, 1.0, GST_FORMAT_TIME, GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE,
                           start_ns >= 0 ? GST_SEEK_TYPE_SET : GST_SEEK_TYPE_NONE, start_ns >= 0 ? start_ns : 0,
                           GST_SEEK_TYPE_SET, stop_ns >= 0 ? (gint64)stop_ns : (gint64)GST_CLOCK_TIME_NONE);
@@ -962,7 +996,10 @@ int pl_seek(pipeline *p, long long start_ns, long long stop_ns)
 long long pl_position(pipeline *p)
 {
     gint64 pos;
-    if (!p->built || !gst_element_query_position(p->bin, GST_FORMAT_TIME, &pos)) return -1;
+    if (!p->built) return -1;
+    /* a graph that writes files is as far as what it has written */
+    if (p->writers && (pos = __atomic_load_n(&p->written, __ATOMIC_RELAXED)) >= 0) return pos;
+    if (!gst_element_query_position(p->bin, GST_FORMAT_TIME, &pos)) return -1;
     return pos;
 }
 

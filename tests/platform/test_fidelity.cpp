@@ -204,18 +204,39 @@ IBaseFilter *compressor(const std::u16string &wanted, std::vector<std::u16string
     return found;
 }
 
+// Where a run reports it is, polled while it runs (when a test asks for it), and its duration.
+struct Progress { std::vector<LONGLONG> positions; LONGLONG duration = -1; };
+Progress *watched = NULL;
+
 // Runs the graph to its end, or stops it after stop_ms: EC_COMPLETE and the like, 0 when it does not run,
 // -1 when it was still running when stopped.
 LONG run(IGraphBuilder *graph, DWORD stop_ms = INFINITE)
 {
     Ref<IMediaControl> control;
     Ref<IMediaEvent> event;
+    Ref<IMediaSeeking> seeking;
     LONG code = 0;
     if (!graph || FAILED(graph->QueryInterface(IID_IMediaControl, (void **)&control))
-            || FAILED(graph->QueryInterface(IID_IMediaEvent, (void **)&event)) || FAILED(control->Run()))
+            || FAILED(graph->QueryInterface(IID_IMediaEvent, (void **)&event))
+            || FAILED(graph->QueryInterface(IID_IMediaSeeking, (void **)&seeking)) || FAILED(control->Run()))
         return 0;
     if (stop_ms != INFINITE) Sleep(stop_ms);
-    HRESULT hr = event->WaitForCompletion(stop_ms == INFINITE ? 60000 : 0, &code);
+    HRESULT hr;
+    for (int waited = 0; (hr = event->WaitForCompletion(stop_ms == INFINITE && waited < 60000 ? 50 : 0, &code)) == E_ABORT
+                         && stop_ms == INFINITE && waited < 60000; waited += 50)
+        if (watched)
+        {
+            LONGLONG now = -1;
+            seeking->GetCurrentPosition(&now);
+            watched->positions.push_back(now);
+        }
+    if (watched)
+    {
+        LONGLONG now = -1;
+        seeking->GetCurrentPosition(&now);
+        watched->positions.push_back(now);
+        seeking->GetDuration(&watched->duration);
+    }
     if (FAILED(hr)) code = hr == E_ABORT && stop_ms != INFINITE ? -1 : 0;
     control->Stop();
     return code;
@@ -502,6 +523,37 @@ TEST(Fidelity, QualityMovesTheFileSize)
         }
         printf("%-24s quality 0.2: %8ld bytes, 0.9: %8ld bytes\n", label.c_str(), size[0], size[1]);
         EXPECT_LT(size[0] * 5 / 4, size[1]) << label;
+    }
+}
+
+// A graph that writes a file tells how far it has written (its current position rises with the output
+// to the duration), through the converter's graph and through the render engine, and from a start mark.
+TEST(Fidelity, WritingGraphsReportTheirPosition)
+{
+    ASSERT_EQ("", probe::Run("ffmpeg -v error -f lavfi -i testsrc=size=640x480:rate=25 -f lavfi -i sine=f=440 -t 20 "
+                          "-c:v mjpeg -q:v 3 -c:a pcm_s16le '" + path("twenty.avi") + "' 2>&1"));
+    Ref<IBaseFilter> mjpeg;
+    ASSERT_TRUE((mjpeg.p = compressor(u"Motion JPEG", NULL)) != NULL);
+    for (int route = 0; route < 2; route++)
+    {
+        SCOPED_TRACE(route ? "render engine" : "filter graph");
+        Progress progress;
+        watched = &progress;
+        LONG code = route ? through_engine({{"twenty.avi", 0, 20 * S, 0}}, {{"twenty.avi", 0, 20 * S, 0}}, mjpeg, "position.avi")
+                          : through_graph("twenty.avi", mjpeg, "position.avi");
+        watched = NULL;
+        ASSERT_EQ(EC_COMPLETE, code);
+        EXPECT_NEAR(20.0, progress.duration / 1e7, 0.05);
+        int between = 0;
+        for (size_t i = 0; i < progress.positions.size(); i++)
+        {
+            LONGLONG now = progress.positions[i];
+            between += now > S && now < 19 * S;
+            EXPECT_LE(now, progress.duration + S / 10);
+            if (i) EXPECT_GE(now, progress.positions[i - 1]) << "the position went back";
+        }
+        EXPECT_GE(between, 3) << "the position did not follow the run";
+        EXPECT_NEAR(20.0, progress.positions.back() / 1e7, 0.05) << "the end is not the duration";
     }
 }
 
