@@ -369,8 +369,7 @@ static void patch_stream(guint8 *avih, guint8 *strh, guint32 strh_size, guint8 *
     }
     if (fix->mode == FIX_FOURCC && strf_size >= 40 && strh_size >= 8)
     {
-        const guint8 *c = (const guint8 *)fix->coded->fourcc;
-        guint32 fourcc = c[0] | (c[1] << 8) | (c[2] << 16) | ((guint32)c[3] << 24);
+        guint32 fourcc = get32((const guint8 *)fix->coded->fourcc);
         put32(strh + 4, fourcc);                     /* fccHandler */
         put16(strf + 14, fix->coded->bits);          /* biBitCount */
         put32(strf + 16, fourcc);                    /* biCompression */

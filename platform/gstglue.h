@@ -36,12 +36,12 @@ void *glue_reading_begin(const char *path);
 void glue_reading_end(void *token);
 int glue_is_being_read(const char *path);
 
-/* Registers "platformrange" (rangeconvert.c), which glue_init does. */
 /* Uncompressed planar pictures in a file have rows of exactly their width, where GStreamer takes rows
  * padded to 4 bytes unless a buffer states its own: every AVI demuxer that comes into bin gives such
  * pictures a video meta with their real rows. */
 void glue_watch_raw_rows(void *bin);
 
+/* Registers "platformrange" (rangeconvert.c), which glue_init does. */
 int range_register(void);
 
 #ifdef __cplusplus

@@ -64,6 +64,15 @@ std::vector<unsigned char> draw_frame(int n)
     return f;
 }
 
+// ffmpeg's moving test picture of a size and rate ("320x240:rate=25"), with a 440 Hz tone when asked,
+// encoded with the given options: "" when it was made, else what ffmpeg said.
+std::string make_test_picture(const std::string &name, const std::string &picture, const std::string &options,
+                              bool tone = false)
+{
+    return probe::Run("ffmpeg -v error -f lavfi -i testsrc=size=" + picture + (tone ? " -f lavfi -i sine=f=440" : "")
+                      + " " + options + " '" + path(name) + "' 2>&1");
+}
+
 // Frames drawn here, with a 440 Hz tone, encoded by ffmpeg with the given video options.
 bool make_movie(const std::string &name, const std::string &video_options)
 {
@@ -222,21 +231,15 @@ LONG run(IGraphBuilder *graph, DWORD stop_ms = INFINITE)
         return 0;
     if (stop_ms != INFINITE) Sleep(stop_ms);
     HRESULT hr;
-    for (int waited = 0; (hr = event->WaitForCompletion(stop_ms == INFINITE && waited < 60000 ? 50 : 0, &code)) == E_ABORT
-                         && stop_ms == INFINITE && waited < 60000; waited += 50)
-        if (watched)
-        {
-            LONGLONG now = -1;
-            seeking->GetCurrentPosition(&now);
-            watched->positions.push_back(now);
-        }
-    if (watched)
+    for (int waited = 0;; waited += 50)
     {
+        bool last = stop_ms != INFINITE || waited >= 60000;
+        hr = event->WaitForCompletion(last ? 0 : 50, &code);
         LONGLONG now = -1;
-        seeking->GetCurrentPosition(&now);
-        watched->positions.push_back(now);
-        seeking->GetDuration(&watched->duration);
+        if (watched && SUCCEEDED(seeking->GetCurrentPosition(&now))) watched->positions.push_back(now);
+        if (hr != E_ABORT || last) break;
     }
+    if (watched) seeking->GetDuration(&watched->duration);
     if (FAILED(hr)) code = hr == E_ABORT && stop_ms != INFINITE ? -1 : 0;
     control->Stop();
     return code;
@@ -462,8 +465,8 @@ TEST(Fidelity, EncodersTakeTheSizesTheirFormatHolds)
     // uncompressed 4:2:0 rows of exactly their width (322 and 161 bytes) as well
     for (const char *size : {"321x241", "322x242"})
         for (const char *codec : {"mjpeg -q:v 3 -pix_fmt yuvj420p", "rawvideo -pix_fmt yuv420p"})
-            ASSERT_EQ("", probe::Run(std::string("ffmpeg -v error -f lavfi -i testsrc=size=") + size + ":rate=30 -t 0.4 -c:v "
-                                  + codec + " '" + path(size + std::string(codec[0] == 'r' ? "raw" : "") + ".avi") + "' 2>&1"));
+            ASSERT_EQ("", make_test_picture(size + std::string(codec[0] == 'r' ? "raw" : "") + ".avi",
+                                            size + std::string(":rate=30"), std::string("-t 0.4 -c:v ") + codec));
     const struct { const char16_t *name; const char *source; bool taken; const char *written; } cases[] = {
         {u"Cinepak", "322x242", false, ""}, {u"Microsoft Video 1", "322x242", false, ""},
         {u"H.264", "321x241", false, ""}, {u"Huffyuv", "321x241", false, ""},
@@ -496,8 +499,7 @@ TEST(Fidelity, EncodersTakeTheSizesTheirFormatHolds)
 // Quality, where a compressor has it, moves the file size.
 TEST(Fidelity, QualityMovesTheFileSize)
 {
-    ASSERT_EQ("", probe::Run("ffmpeg -v error -f lavfi -i testsrc=size=320x240:rate=25 -t 1 -c:v mjpeg -q:v 2 '"
-                          + path("busy.avi") + "' 2>&1"));
+    ASSERT_EQ("", make_test_picture("busy.avi", "320x240:rate=25", "-t 1 -c:v mjpeg -q:v 2"));
     std::vector<std::u16string> names;
     compressor(u"", &names);
     for (const std::u16string &name : names)
@@ -530,8 +532,7 @@ TEST(Fidelity, QualityMovesTheFileSize)
 // to the duration), through the converter's graph and through the render engine, and from a start mark.
 TEST(Fidelity, WritingGraphsReportTheirPosition)
 {
-    ASSERT_EQ("", probe::Run("ffmpeg -v error -f lavfi -i testsrc=size=640x480:rate=25 -f lavfi -i sine=f=440 -t 20 "
-                          "-c:v mjpeg -q:v 3 -c:a pcm_s16le '" + path("twenty.avi") + "' 2>&1"));
+    ASSERT_EQ("", make_test_picture("twenty.avi", "640x480:rate=25", "-t 20 -c:v mjpeg -q:v 3 -c:a pcm_s16le", true));
     Ref<IBaseFilter> mjpeg;
     ASSERT_TRUE((mjpeg.p = compressor(u"Motion JPEG", NULL)) != NULL);
     for (int route = 0; route < 2; route++)
@@ -615,8 +616,7 @@ TEST(Fidelity, SoundKeepsItsLevelAndLength)
 // one that ends before the length its header states makes a conversion fail instead of succeed.
 TEST(Fidelity, DamagedAviIsReadAsFarAsItsDataGoes)
 {
-    ASSERT_EQ("", probe::Run("ffmpeg -v error -f lavfi -i testsrc=size=320x240:rate=25 -f lavfi -i sine=f=440 -t 10 "
-                          "-c:v mjpeg -q:v 5 -c:a pcm_s16le '" + path("clean10.avi") + "' 2>&1"));
+    ASSERT_EQ("", make_test_picture("clean10.avi", "320x240:rate=25", "-t 10 -c:v mjpeg -q:v 5 -c:a pcm_s16le", true));
     std::string clean = file_bytes("clean10.avi");
     size_t index = clean.rfind("idx1");
     ASSERT_NE(std::string::npos, index);
@@ -705,8 +705,7 @@ TEST(OutputSafety, NoSpellingOfASourceIsWrittenOver)
 // that completes replaces it.
 TEST(OutputSafety, ReplacedOnlyWhenTheRunCompletes)
 {
-    ASSERT_EQ("", probe::Run("ffmpeg -v error -f lavfi -i testsrc=size=640x480:rate=25 -t 60 -c:v mjpeg -q:v 3 '"
-                          + path("long.avi") + "' 2>&1"));
+    ASSERT_EQ("", make_test_picture("long.avi", "640x480:rate=25", "-t 60 -c:v mjpeg -q:v 3"));
     // and what a crashed run left there an hour ago
     probe::Run("mkdir -p '" + path("out") + "' && echo old contents > '" + path("out/old.avi") + "' && touch -d '2 hours ago' '"
             + path("out/.writing-crashed") + "'");
