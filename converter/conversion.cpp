@@ -1,5 +1,6 @@
 // Morphana's conversion graph: source, encoders and the file, run without blocking the dialog.
 #include "morphana.h"
+#include "progress.h"
 #include "samefile.h"
 #include <qedit.h>
 #include <initguid.h>
@@ -156,6 +157,8 @@ static bool BuildAviChain(IBaseFilter *audioEncoder, IBaseFilter *videoEncoder)
     return true;
 }
 
+static void FinishConversion(bool failed, bool refused);
+
 bool StartConversion()
 {
     ReleaseConversion();
@@ -184,13 +187,22 @@ bool StartConversion()
     SetCapture(mainDialog);
     SetCursor(LoadCursor(NULL, IDC_WAIT));
     UpdateCaption("変換中・・・ ");
+    ShowJobProgress(mainDialog, graph, StopConversion);
     return true;
+}
+
+// "中止": the run ends at once and its file is not made.
+void StopConversion()
+{
+    HideJobProgress(false);
+    FinishConversion(false, false);
 }
 
 // The end of a run: back to idle. A graph that stopped on an error leaves no usable file, and says so; an
 // output refused as a file being read is told as such.
 static void FinishConversion(bool failed, bool refused)
 {
+    HideJobProgress(!failed);
     ReleaseConversion();
     SetCursor(LoadCursor(NULL, IDC_ARROW));
     ReleaseCapture();

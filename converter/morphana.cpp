@@ -1,5 +1,6 @@
 // Morphana: start, the input file, the output form and encoders, the save command, graph events, close.
 #include "morphana.h"
+#include "progress.h"
 #include "samefile.h"
 #include <stdio.h>
 #include <string.h>
@@ -249,6 +250,8 @@ static INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam,
     case WM_GRAPHNOTIFY:
         OnGraphNotify();
         return TRUE;
+    case WM_LBUTTONDOWN:   // the mouse is held while converting: a click on "中止" comes here
+        return JobProgressClick(dialog, lParam);
     case WM_CLOSE:
         CloseProgram(dialog);
         return TRUE;

@@ -25,5 +25,6 @@ void UpdateCaption(const char *prefix);
 
 // The conversion graph (conversion.cpp).
 bool StartConversion();
+void StopConversion();
 void ReleaseConversion();
 void OnGraphNotify();

@@ -2,6 +2,7 @@
 // audio files through WavDest, and the ends of conversions that cannot be made.
 #include <stdio.h>
 #include "morphana_app.h"
+#include "jobprogress.h"
 
 namespace {
 
@@ -198,6 +199,38 @@ TEST_F(MorphanaConvert, CaptionTellsOfTheRunningConversion)
     ASSERT_TRUE(drv::waitUntil([&] { return Title() == Caption("long movie.avi", kConverting); }, 5000)) << Title();
     drv::command(main, IDM_EXIT);
     EXPECT_EQ(app.exitCode(5000), 0);
+}
+
+// A long conversion shows its progress rising and the time left; "中止" ends it at once, leaves no file and
+// the dialog ready; a conversion run to its end fills the bar.
+TEST_F(MorphanaConvert, ProgressRisesAndStopEndsTheRun)
+{
+    drv::TempDir dir("morphprog");
+    Start({Media("ten.avi")});
+    ASSERT_TRUE(drv::waitUntil([&] { return Title() == Caption("ten.avi"); })) << Title();
+    Choose(true, "PCM", "Motion JPEG");
+    HWND dialog = PressSave();
+    ASSERT_TRUE(dialog && drv::chooseFile(dialog, dir.file("stopped.avi")));
+    JobWatch job = WatchJob(app.pid(), true);
+    ASSERT_GE(job.percents.size(), 3u) << "the bar did not move";
+    EXPECT_LT(job.percents.back(), 100);
+    EXPECT_TRUE(job.stopped) << "the progress window stayed";
+    EXPECT_LT(job.stopMs, 500u);
+    EXPECT_TRUE(WaitIdle(2000)) << Title();
+    EXPECT_EQ(Title(), Caption("ten.avi"));
+    EXPECT_EQ(probe::Run("ls -A '" + dir.file("") + "'"), "") << "a file of the stopped run was left";
+    EXPECT_FALSE(drv::findMessageBox(app.pid()));
+
+    Open(MediaFile("movie.avi"));
+    Choose(true, "PCM", "Motion JPEG");
+    dialog = PressSave();
+    ASSERT_TRUE(dialog && drv::chooseFile(dialog, dir.file("whole.avi")));
+    job = WatchJob(app.pid(), false);
+    ASSERT_FALSE(job.percents.empty());
+    EXPECT_EQ(job.percents.back(), 100);
+    EXPECT_TRUE(WaitIdle());
+    EXPECT_EQ(probe::DecodedFrames(dir.file("whole.avi")), 45);
+    Close();
 }
 
 TEST_F(MorphanaConvert, ReplacesAnExistingOutputWhole)

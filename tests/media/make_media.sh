@@ -37,6 +37,9 @@ ff -f lavfi -i "testsrc=size=160x120" -frames:v 1 still.tga
 # 20 s of quiet, for blocks wide enough to show their file names.
 ff -f lavfi -i anullsrc=r=8000:cl=mono -t 20 -c:a pcm_s16le quiet20.wav
 
+# Ten minutes, for jobs long enough to watch and stop.
+ff -f lavfi -i testsrc=size=320x240:rate=10 -f lavfi -i sine=sample_rate=8000 -t 600 -c:v mjpeg -q:v 8 -c:a pcm_s16le ten.avi
+
 # Not media at all.
 echo "not a movie" > broken.avi
 echo "plain text" > readme.txt

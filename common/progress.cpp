@@ -1,0 +1,139 @@
+#include "progress.h"
+
+#include <commctrl.h>
+#include <stdio.h>
+
+
+static const UINT_PTR updateTimer = 1, closeTimer = 2;
+static HWND progressWindow;
+static IMediaSeeking *seeking;
+static DWORD startTick;
+static void (*onStop)();
+
+static void SetRemaining(LONGLONG milliseconds)
+{
+    char text[32];
+    LONGLONG s = (milliseconds + 999) / 1000;
+    if (s >= 3600)
+        snprintf(text, sizeof text, "残り %d:%02d:%02d", (int)(s / 3600), (int)(s / 60 % 60), (int)(s % 60));
+    else
+        snprintf(text, sizeof text, "残り %d:%02d", (int)(s / 60), (int)(s % 60));
+    SetDlgItemTextA(progressWindow, IDC_JOBLEFT, text);
+}
+
+// Position over duration; the time left from the pace so far.
+static void Update()
+{
+    LONGLONG now = 0, length = 0;
+    if (!seeking || FAILED(seeking->GetDuration(&length)) || length <= 0 || FAILED(seeking->GetCurrentPosition(&now)))
+        return;
+    if (now > length) now = length;
+    if (now < 0) now = 0;
+    SendDlgItemMessageA(progressWindow, IDC_JOBBAR, PBM_SETPOS, (WPARAM)(now * 100 / length), 0);
+    DWORD elapsed = GetTickCount() - startTick;
+    if (now > 0 && elapsed >= 1000) SetRemaining((LONGLONG)elapsed * (length - now) / now);
+}
+
+static void Stop()
+{
+    void (*stop)() = onStop;
+    onStop = NULL;
+    if (stop) stop();
+}
+
+static LRESULT CALLBACK ProgressProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_TIMER:
+        if (wParam == closeTimer) DestroyWindow(window);
+        else Update();
+        return 0;
+    case WM_COMMAND:
+        if (LOWORD(wParam) == IDC_JOBSTOP) Stop();
+        return 0;
+    case WM_CLOSE:   // the close box stops the job as the button does
+        Stop();
+        return 0;
+    case WM_DESTROY:
+        if (window == progressWindow) progressWindow = NULL;
+        return 0;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+static HWND Child(const char *cls, const char *text, DWORD style, int x, int y, int w, int h, int id)
+{
+    HWND c = CreateWindowExA(0, cls, text, WS_CHILD | WS_VISIBLE | style, x, y, w, h, progressWindow,
+                             (HMENU)(INT_PTR)id, GetModuleHandleA(NULL), NULL);
+    SendMessageA(c, WM_SETFONT, (WPARAM)GetStockObject(DEFAULT_GUI_FONT), FALSE);
+    return c;
+}
+
+bool ShowJobProgress(HWND owner, IUnknown *graph, void (*stop)())
+{
+    static bool registered;
+    HideJobProgress(false);
+    if (!registered) {
+        INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS};
+        InitCommonControlsEx(&controls);
+        WNDCLASSA wc = {};
+        wc.lpfnWndProc = ProgressProc;
+        wc.hInstance = GetModuleHandleA(NULL);
+        wc.hCursor = LoadCursor(NULL, IDC_ARROW);
+        wc.hbrBackground = (HBRUSH)(COLOR_BTNFACE + 1);
+        wc.lpszClassName = jobProgressClass;
+        registered = RegisterClassA(&wc) != 0;
+        if (!registered) return false;
+    }
+    // below the owner's window, as wide as a dialog's line
+    RECT frame = {0, 0, 320, 64}, place;
+    AdjustWindowRectEx(&frame, WS_CAPTION, FALSE, WS_EX_TOOLWINDOW);
+    GetWindowRect(owner, &place);
+    char title[128] = "";
+    GetWindowTextA(owner, title, sizeof title);
+    progressWindow = CreateWindowExA(WS_EX_TOOLWINDOW, jobProgressClass, title, WS_POPUP | WS_CAPTION | WS_SYSMENU,
+                                     place.left, place.bottom, frame.right - frame.left, frame.bottom - frame.top,
+                                     owner, NULL, GetModuleHandleA(NULL), NULL);
+    if (!progressWindow) return false;
+    HWND bar = Child(PROGRESS_CLASS, "", 0, 8, 8, 304, 18, IDC_JOBBAR);
+    SendMessageA(bar, PBM_SETRANGE32, 0, 100);
+    Child("STATIC", "残り --:--", SS_LEFT, 8, 36, 200, 20, IDC_JOBLEFT);
+    Child("BUTTON", "中止", BS_PUSHBUTTON, 232, 34, 80, 24, IDC_JOBSTOP);
+    if (FAILED(graph->QueryInterface(IID_IMediaSeeking, (void **)&seeking))) seeking = NULL;
+    onStop = stop;
+    startTick = GetTickCount();
+    SetTimer(progressWindow, updateTimer, 250, NULL);
+    ShowWindow(progressWindow, SW_SHOWNOACTIVATE);
+    return true;
+}
+
+void HideJobProgress(bool completed)
+{
+    onStop = NULL;
+    if (seeking) seeking->Release();
+    seeking = NULL;
+    if (!progressWindow) return;
+    KillTimer(progressWindow, updateTimer);
+    if (completed) {
+        SendDlgItemMessageA(progressWindow, IDC_JOBBAR, PBM_SETPOS, 100, 0);
+        SetRemaining(0);
+        EnableWindow(GetDlgItem(progressWindow, IDC_JOBSTOP), FALSE);
+        SetTimer(progressWindow, closeTimer, 1000, NULL);   // it goes by itself
+        progressWindow = NULL;
+        return;
+    }
+    DestroyWindow(progressWindow);
+    progressWindow = NULL;
+}
+
+bool JobProgressClick(HWND window, LPARAM point)
+{
+    if (!progressWindow || !onStop) return false;
+    POINT p = {(short)LOWORD(point), (short)HIWORD(point)};
+    RECT button;
+    ClientToScreen(window, &p);
+    GetWindowRect(GetDlgItem(progressWindow, IDC_JOBSTOP), &button);
+    if (!PtInRect(&button, p)) return false;
+    Stop();
+    return true;
+}

@@ -1,0 +1,42 @@
+// A program's job progress window (common/progress.h) as end-to-end tests read it: the bar's percent,
+// the time left, and the stop button pressed as a user presses it.
+#pragma once
+#include <windows.h>
+#include <commctrl.h>
+#include <string>
+#include <vector>
+#include "driver/driver.h"
+#include "../common/progress.h"
+
+struct JobWatch {
+    std::vector<int> percents;   // the bar's positions seen, in order
+    std::string left;            // the last time-left text seen
+    DWORD stopMs = 0;            // from "中止" until the window was gone (stopped runs)
+    bool stopped = false;
+};
+
+// Watches the progress window of process PID until the bar has moved twice (then presses "中止" when
+// STOP) or, without STOP, until it shows 100 % or goes.
+inline JobWatch WatchJob(DWORD pid, bool stop, DWORD ms = 60000)
+{
+    JobWatch w;
+    HWND window = drv::waitWindow(pid, jobProgressClass, NULL, 15000);
+    if (!window) return w;
+    DWORD start = GetTickCount();
+    while (GetTickCount() - start < ms && IsWindow(window)) {
+        int p = (int)drv::send(drv::child(window, IDC_JOBBAR), PBM_GETPOS, 0, 0, 1000);
+        std::string left = drv::text(window, IDC_JOBLEFT);
+        if (p < 0 || !IsWindow(window)) break;
+        if (w.percents.empty() || p != w.percents.back()) w.percents.push_back(p);
+        if (!left.empty()) w.left = left;
+        if (stop && w.percents.size() >= 3 && w.left.compare(0, 4, "残り") == 0 && w.left != "残り --:--") {
+            DWORD pressed = GetTickCount();
+            w.stopped = drv::click(window, IDC_JOBSTOP) && drv::waitGone(window, 5000);
+            w.stopMs = GetTickCount() - pressed;
+            break;
+        }
+        if (!stop && p == 100) break;
+        Sleep(20);
+    }
+    return w;
+}
