@@ -1,6 +1,7 @@
 // One conversion: the graph from the AVI and WAV sources through the chosen compressor into the new
 // AVI file, its start, its end and its teardown.
 #include "dubrix.h"
+#include "progress.h"
 #include <string.h>
 
 static const char busyTitle[] = "変換中・・・";
@@ -97,6 +98,7 @@ bool StartConversion()
     savedCursor = SetCursor(LoadCursorA(NULL, (LPCSTR)IDC_WAIT));
     converting = true;
     SetWindowTextA(replacerDialog, busyTitle);
+    ShowJobProgress(replacerDialog, graphBuilder, StopConversion);
     return true;
 }
 
@@ -178,6 +180,7 @@ void LeaveConvertingState()
 
 void FinishConversion()
 {
+    HideJobProgress(true);
     ReleaseConversion();
     LeaveConvertingState();
     SetWindowTextA(replacerDialog, finishedTitle);
@@ -187,14 +190,21 @@ void FinishConversion()
 // refused because its output is a file being read says which, as the check by name does.
 void AbortConversion(bool refused)
 {
-    ReleaseConversion();
-    LeaveConvertingState();
-    RemoveUnfinishedOutput();
-    SetWindowTextA(replacerDialog, appName);
+    StopConversion();
     if (refused)
         Report(wavPath[0] && SameFile(outputPath, wavPath) ? "出力ファイルがWAVファイルと同じです"
                                                           : "出力ファイルがAVIファイルと同じです");
     Report("変換できません");
+}
+
+// "中止", and the first steps of every run that does not finish.
+void StopConversion()
+{
+    HideJobProgress(false);
+    ReleaseConversion();
+    LeaveConvertingState();
+    RemoveUnfinishedOutput();
+    SetWindowTextA(replacerDialog, appName);
 }
 
 void RemoveUnfinishedOutput()

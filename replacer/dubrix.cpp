@@ -1,5 +1,6 @@
 // Dubrix: start, the dialog's commands, the graph's events and the close.
 #include "dubrix.h"
+#include "progress.h"
 #include <string.h>
 
 const char appName[] = "Dubrix";
@@ -97,7 +98,7 @@ static void CloseReplacer(HWND dialog)
     PostQuitMessage(0);
 }
 
-static INT_PTR CALLBACK ReplacerDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
+static INT_PTR CALLBACK ReplacerDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
     case WM_INITDIALOG:
@@ -126,6 +127,8 @@ static INT_PTR CALLBACK ReplacerDialogProc(HWND dialog, UINT message, WPARAM wPa
     case WM_GRAPHEVENT:
         HandleGraphEvents();
         return TRUE;
+    case WM_LBUTTONDOWN:   // the mouse is held while converting: a click on "中止" comes here
+        return JobProgressClick(dialog, lParam);
     case WM_CLOSE:
         CloseReplacer(dialog);
         return TRUE;

@@ -33,6 +33,7 @@ bool AddSource(int slot, const char *name);
 bool ConnectOutput();
 void FinishConversion();
 void AbortConversion(bool refused);
+void StopConversion();
 void ReleaseConversion();
 void RemoveUnfinishedOutput();
 void LeaveConvertingState();

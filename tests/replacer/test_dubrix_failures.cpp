@@ -4,6 +4,8 @@
 #include <fstream>
 #include <iterator>
 #include "dubrix_app.h"
+#include "jobprogress.h"
+#include <unistd.h>
 
 namespace {
 
@@ -133,6 +135,37 @@ TEST_F(Dubrix, AnEncoderFailingDuringTheRunGivesTheDialogBack)
     EXPECT_EQ(RunToEnd(), Texts());
     EXPECT_EQ(Title(), "終了！");
     EXPECT_EQ(probe::Value(probe::Stream(dir.file("movie_.avi"), "v:0", "codec_tag_string"), "codec_tag_string"), "HFYU");
+    Close();
+}
+
+// A long run shows its progress rising and the time left; "中止" ends it at once, leaves no file and the
+// dialog ready; a run to its end fills the bar.
+TEST_F(Dubrix, ProgressRisesAndStopEndsTheRun)
+{
+    drv::TempDir dir("dubrixprog");
+    std::string ten = dir.file("ten.avi"), movie = dir.file("movie.avi");
+    ASSERT_EQ(0, symlink(Media("ten.avi").c_str(), ten.c_str()));
+    MakeMovie(movie);
+    Start();
+    ASSERT_TRUE(ChooseCompressor("Motion JPEG"));
+    SetPaths(ten, "");
+    EXPECT_TRUE(drv::click(dialog, IDC_RUN));
+    JobWatch job = WatchJob(app.pid(), true);
+    ASSERT_GE(job.percents.size(), 3u) << "the bar did not move";
+    EXPECT_LT(job.percents.back(), 100);
+    EXPECT_TRUE(job.stopped) << "the progress window stayed";
+    EXPECT_LT(job.stopMs, 500u);
+    EXPECT_TRUE(drv::waitUntil([&] { return Title() == "Dubrix"; }, 2000)) << Title();
+    EXPECT_FALSE(drv::fileExists(dir.file("ten_.avi")));
+    EXPECT_FALSE(FindBox());
+
+    SetPaths(movie, "");
+    EXPECT_TRUE(drv::click(dialog, IDC_RUN));
+    job = WatchJob(app.pid(), false);
+    ASSERT_FALSE(job.percents.empty());
+    EXPECT_EQ(job.percents.back(), 100);
+    EXPECT_TRUE(drv::waitUntil([&] { return Title() == "終了！"; })) << Title();
+    EXPECT_EQ(probe::DecodedFrames(dir.file("movie_.avi")), 45);
     Close();
 }
 
