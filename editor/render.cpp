@@ -2,6 +2,7 @@
 // into the output file, the graph run with its events posted to the main window.
 #include "sequora.h"
 #include "outputchain.h"
+#include "progress.h"
 #include "samefile.h"
 
 static const char savingTitle[] = "保存中 ・・・";
@@ -44,12 +45,16 @@ bool StartRendering(bool exporting)
     HRESULT hr = graphControl->Run();
     exportRefused = exporting && OutputRefused(hr);
     if (FAILED(hr)) return false;
-    if (exporting) SetWindowTextA(mainWindow, savingTitle);
+    if (exporting) {
+        SetWindowTextA(mainWindow, savingTitle);
+        ShowJobProgress(mainWindow, graph, StopExport);
+    }
     return true;
 }
 
 void TearDownGraph()
 {
+    HideJobProgress(false);
     if (graphControl) graphControl->Stop();
     if (renderEngine) renderEngine->ScrapIt();
     if (graphEvents) graphEvents->SetNotifyWindow(0, 0, 0);

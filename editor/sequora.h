@@ -88,6 +88,7 @@ extern const char appName[];
 // Application shell
 void LayOutMainWindow();
 bool ConfirmStopExport();
+void StopExport();
 void HandleAddResult(int result);
 void TearDownGraph();
 

@@ -1,5 +1,6 @@
 // Sequora: start, the single-instance rule, the main window, command dispatch and the orderly end.
 #include "sequora.h"
+#include "progress.h"
 #include "samefile.h"
 #include <stdio.h>
 #include <string.h>
@@ -39,9 +40,15 @@ bool ConfirmStopExport()
     if (strcmp(title, savingTitle) != 0) return true;
     if (MessageBoxA(mainWindow, "保存中ですが中止しますか？", appName, MB_YESNO | MB_ICONINFORMATION) == IDNO)
         return false;
+    StopExport();
+    return true;
+}
+
+// "中止", or a stop the user confirmed: the export ends at once and its file is not made.
+void StopExport()
+{
     TearDownGraph();
     SetWindowTextA(mainWindow, appName);
-    return true;
 }
 
 void HandleAddResult(int result)
@@ -80,6 +87,7 @@ static void DrainGraphEvents()
         if (code == EC_ERRORABORT && OutputRefused((HRESULT)param1)) refused = true;
     }
     if (finished) {
+        HideJobProgress(!failed);
         TearDownGraph();
         SetWindowTextA(mainWindow, appName);
         // an export that ended on an error wrote no file: say so

@@ -8,6 +8,7 @@
 #include <dshow.h>
 #include "mediaprobe.h"
 #include "sequora_app.h"
+#include "jobprogress.h"
 
 namespace {
 
@@ -313,6 +314,35 @@ TEST_F(SequoraExport, PreviewShowsFramesInItsWindowAndClosingItEnds)
     // The preview is over: a new one starts without a question.
     drv::command(main, IDM_PREVIEW);
     EXPECT_FALSE(drv::findMessageBox(app.pid()));
+    Close();
+}
+
+// Ten minutes of film show the export's progress rising and the time left beside the "保存中 ・・・" title;
+// "中止" ends it at once with no file and the title back; an export run to its end fills the bar.
+TEST_F(SequoraExport, ProgressRisesAndStopEndsTheExport)
+{
+    const char *shared = getenv("SUITE_MEDIA");
+    probe::Run("cp '" + std::string(shared ? shared : "/tmp/suite-media") + "/ten.avi' '" + media.dir.file("ten.avi") + "'");
+    OpenProjectFile(0, {{"ten.avi", 0.0, 2, {MEDIATYPE_Video, MEDIATYPE_Audio}, {600.0, 600.0}, 0, 1000}});
+    std::string out = media.dir.file("stopped.avi");
+    SaveAs(drv::dosPath(out), "Motion JPEG");
+    JobWatch job = WatchJob(app.pid(), true);
+    ASSERT_GE(job.percents.size(), 3u) << "the bar did not move";
+    EXPECT_LT(job.percents.back(), 100);
+    EXPECT_TRUE(job.stopped) << "the progress window stayed";
+    EXPECT_LT(job.stopMs, 500u);
+    EXPECT_TRUE(drv::waitUntil([&] { return drv::text(main) == "Sequora"; }, 2000)) << drv::text(main);
+    EXPECT_EQ(drv::fileSize(out), -1);
+    EXPECT_FALSE(drv::findMessageBox(app.pid()));
+    Close();
+
+    OpenProjectFile(0, ThreeItems());
+    SaveAs(drv::dosPath(media.dir.file("whole.avi")), "Motion JPEG");
+    job = WatchJob(app.pid(), false);
+    ASSERT_FALSE(job.percents.empty());
+    EXPECT_EQ(job.percents.back(), 100);
+    EXPECT_TRUE(drv::waitUntil([&] { return drv::text(main) == "Sequora"; }, 20000));
+    EXPECT_EQ(probe::DecodedFrames(media.dir.file("whole.avi")), 90) << "6 s at 15 fps";
     Close();
 }
 

@@ -5,7 +5,6 @@
 #include <iterator>
 #include "dubrix_app.h"
 #include "jobprogress.h"
-#include <unistd.h>
 
 namespace {
 
@@ -144,7 +143,8 @@ TEST_F(Dubrix, ProgressRisesAndStopEndsTheRun)
 {
     drv::TempDir dir("dubrixprog");
     std::string ten = dir.file("ten.avi"), movie = dir.file("movie.avi");
-    ASSERT_EQ(0, symlink(Media("ten.avi").c_str(), ten.c_str()));
+    probe::Run("cp '" + Media("ten.avi") + "' '" + ten + "'");
+    ASSERT_GT(drv::fileSize(ten), 0);
     MakeMovie(movie);
     Start();
     ASSERT_TRUE(ChooseCompressor("Motion JPEG"));
