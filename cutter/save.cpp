@@ -4,6 +4,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include "outputchain.h"
+#include "progress.h"
 #include "samefile.h"
 #include "textpath.h"
 
@@ -11,6 +12,8 @@ static const LONGLONG oneSecond = 10000000;
 
 // The last cut's output was refused as a file being read (reached by a name the check below cannot see).
 static bool outputRefused;
+// A cut is running; the user stopped it ("中止"); the window was closed while it ran.
+static bool cutRunning, cutStopped, closeAfterCut;
 
 void SaveSection()
 {
@@ -45,12 +48,52 @@ void SaveSection()
         BuildPreviewGraph();
         return;
     }
-    outputRefused = false;
+    outputRefused = cutStopped = closeAfterCut = false;
     if (!BuildCutTimeline()) {
         ReleaseMedia();
-        ShowMessage(outputRefused ? "読み込みファイルには保存できません" : "保存できません");
+        if (!cutStopped) ShowMessage(outputRefused ? "読み込みファイルには保存できません" : "保存できません");
+    }
+    if (closeAfterCut) {
+        PostMessageA(cutter.dialog, WM_CLOSE, 0, 0);
+        return;
     }
     BuildPreviewGraph();
+}
+
+static void StopCut()
+{
+    cutStopped = true;
+}
+
+bool StopCutToClose()
+{
+    if (!cutRunning) return false;
+    cutStopped = closeAfterCut = true;
+    return true;
+}
+
+// Waits for the end of the cut while the dialog goes on answering: it repaints, shows the progress and
+// takes "中止". The graph's end (its EC_ code, or 0 when the user stopped it).
+static LONG WaitForCut(IMediaEvent *events)
+{
+    LONG code = 0;
+    cutRunning = true;
+    while (!cutStopped && events->WaitForCompletion(0, &code) == E_ABORT) {
+        MsgWaitForMultipleObjects(0, NULL, FALSE, 50, QS_ALLINPUT);
+        MSG msg;
+        while (!cutStopped && PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT) {   // for the message loop once the cut has ended
+                PostQuitMessage((int)msg.wParam);
+                cutStopped = true;
+                break;
+            }
+            if (IsDialogMessageA(cutter.dialog, &msg)) continue;
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+    }
+    cutRunning = false;
+    return cutStopped ? 0 : code;
 }
 
 bool BuildCutTimeline()
@@ -222,14 +265,12 @@ bool RenderCut()
     SetWindowTextA(cutter.dialog, "保存中 ・・・");
     ShowSavingState(true);
     HCURSOR previous = SetCursor(LoadCursor(NULL, IDC_WAIT));
-    // The dialog's thread blocks below: show the saving state first.
-    RedrawWindow(cutter.dialog, NULL, NULL, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-
-    LONG code = 0;
-    HRESULT hr = events->WaitForCompletion(INFINITE, &code);
+    ShowJobProgress(cutter.dialog, cutter.graph, StopCut);
+    LONG code = WaitForCut(events);
     events->Release();
     // Only a graph that ran to its end has written the whole section.
-    bool complete = SUCCEEDED(hr) && code == EC_COMPLETE;
+    bool complete = code == EC_COMPLETE;
+    HideJobProgress(complete);
     if (complete) {
         cutter.control->Stop();
         cutter.renderEngine->ScrapIt();

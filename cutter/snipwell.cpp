@@ -190,7 +190,7 @@ static INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam,
     case WM_COMMAND:
         return OnCommand(dialog, LOWORD(wParam));
     case WM_CLOSE:
-        Close(dialog);
+        if (!StopCutToClose()) Close(dialog);
         return TRUE;
     case WM_HSCROLL:
         if (LOWORD(wParam) == TB_THUMBTRACK) cutter.dragging = true;

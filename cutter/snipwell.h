@@ -84,3 +84,5 @@ bool BuildCutTimeline();
 bool ReadStreams(const char *path);
 bool AddStreamGroup(int index);
 bool RenderCut();
+// A close while a cut runs: the cut stops and the dialog closes after it. False when no cut runs.
+bool StopCutToClose();

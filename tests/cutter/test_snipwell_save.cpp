@@ -4,6 +4,7 @@
 #include <sys/resource.h>
 #include <stdlib.h>
 #include "snipwell_app.h"
+#include "jobprogress.h"
 
 namespace {
 
@@ -247,6 +248,45 @@ TEST_F(Snipwell, AGraphThatEndsInAnErrorIsAFailedSave)
     // The preview is back for the same file.
     EXPECT_TRUE(WaitTitle(TitleFor("movie.avi")));
     EXPECT_TRUE(Eventually([&] { return ControlsEnabled(); }));
+    Close();
+}
+
+// Saving ten minutes leaves the dialog answering: its progress rises with the time left, "中止" ends the
+// save at once with no file, the preview and controls back; a save run to its end fills the bar.
+TEST_F(Snipwell, ProgressRisesAndStopEndsTheSave)
+{
+    drv::TempDir dir("snipprog");
+    const char *shared = getenv("SUITE_MEDIA");
+    probe::Run("cp '" + std::string(shared ? shared : "/tmp/suite-media") + "/ten.avi' '" + dir.file("ten.avi") + "'");
+    ASSERT_TRUE(MakeTimedMovie(dir.file("timed.avi")));
+    StartWith(dir.dos("ten.avi"), "ten.avi");
+    ASSERT_EQ(ChooseOutput(dir.dos("stopped.avi")).size(), 1u);
+    ASSERT_TRUE(ConfirmCompressor("Motion JPEG"));
+    JobWatch job = WatchJob(app.pid(), true);
+    ASSERT_GE(job.percents.size(), 3u) << "the bar did not move";
+    EXPECT_LT(job.percents.back(), 100);
+    EXPECT_TRUE(job.stopped) << "the progress window stayed";
+    EXPECT_LT(job.stopMs, 500u);
+    EXPECT_TRUE(WaitSaved("ten.avi", 2000)) << drv::text(main);
+    EXPECT_TRUE(ControlsEnabled());
+    EXPECT_EQ(RangeMax(), 1000) << "the preview was not rebuilt";
+    EXPECT_EQ(drv::fileSize(dir.file("stopped.avi")), -1);
+    // closing the window while it saves stops the save and ends the program
+    ASSERT_EQ(ChooseOutput(dir.dos("closed.avi")).size(), 1u);
+    ASSERT_TRUE(ConfirmCompressor("Motion JPEG"));
+    ASSERT_TRUE(drv::waitWindow(app.pid(), jobProgressClass));
+    drv::post(main, WM_CLOSE);
+    EXPECT_EQ(app.exitCode(5000), 0);
+    EXPECT_EQ(drv::fileSize(dir.file("closed.avi")), -1);
+
+    StartWith(dir.dos("timed.avi"), "timed.avi");
+    ASSERT_EQ(ChooseOutput(dir.dos("whole.avi")).size(), 1u);
+    ASSERT_TRUE(ConfirmCompressor("Motion JPEG"));
+    job = WatchJob(app.pid(), false);
+    ASSERT_FALSE(job.percents.empty());
+    EXPECT_EQ(job.percents.back(), 100);
+    EXPECT_TRUE(WaitSaved("timed.avi"));
+    EXPECT_EQ(probe::DecodedFrames(dir.file("whole.avi")), 300);
     Close();
 }
 
