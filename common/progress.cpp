@@ -9,21 +9,41 @@ static HWND progressWindow;
 static IMediaSeeking *seeking;
 static DWORD startTick;
 static void (*onStop)();
+static char recordingFile[MAX_PATH];   // a recording: its file, whose size is shown
+
+// "h:mm:ss" or "m:ss" of a number of seconds, after a label.
+static void SetTimeText(const char *label, LONGLONG s, const char *after = "")
+{
+    char text[64];
+    if (s >= 3600)
+        snprintf(text, sizeof text, "%s %d:%02d:%02d%s", label, (int)(s / 3600), (int)(s / 60 % 60), (int)(s % 60), after);
+    else
+        snprintf(text, sizeof text, "%s %d:%02d%s", label, (int)(s / 60), (int)(s % 60), after);
+    SetDlgItemTextA(progressWindow, IDC_JOBLEFT, text);
+}
 
 static void SetRemaining(LONGLONG milliseconds)
 {
-    char text[32];
-    LONGLONG s = (milliseconds + 999) / 1000;
-    if (s >= 3600)
-        snprintf(text, sizeof text, "残り %d:%02d:%02d", (int)(s / 3600), (int)(s / 60 % 60), (int)(s % 60));
-    else
-        snprintf(text, sizeof text, "残り %d:%02d", (int)(s / 60), (int)(s % 60));
-    SetDlgItemTextA(progressWindow, IDC_JOBLEFT, text);
+    SetTimeText("残り", (milliseconds + 999) / 1000);
+}
+
+// A recording: the time since it started and its file's size.
+static void UpdateRecording()
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    char size[32] = "";
+    if (GetFileAttributesExA(recordingFile, GetFileExInfoStandard, &data))
+        snprintf(size, sizeof size, "  %.1f MB", (((ULONGLONG)data.nFileSizeHigh << 32) | data.nFileSizeLow) / 1048576.0);
+    SetTimeText("経過", (GetTickCount() - startTick) / 1000, size);
 }
 
 // Position over duration; the time left from the pace so far.
 static void Update()
 {
+    if (recordingFile[0]) {
+        UpdateRecording();
+        return;
+    }
     LONGLONG now = 0, length = 0;
     if (!seeking || FAILED(seeking->GetDuration(&length)) || length <= 0 || FAILED(seeking->GetCurrentPosition(&now)))
         return;
@@ -69,7 +89,8 @@ static HWND Child(const char *cls, const char *text, DWORD style, int x, int y, 
     return c;
 }
 
-bool ShowJobProgress(HWND owner, IUnknown *graph, void (*stop)())
+// The window with its bar, its line of text and its stop button, beside owner.
+static bool CreateProgressWindow(HWND owner)
 {
     static bool registered;
     HideJobProgress(false);
@@ -99,10 +120,28 @@ bool ShowJobProgress(HWND owner, IUnknown *graph, void (*stop)())
     SendMessageA(bar, PBM_SETRANGE32, 0, 100);
     Child("STATIC", "残り --:--", SS_LEFT, 8, 36, 200, 20, IDC_JOBLEFT);
     Child("BUTTON", "中止", BS_PUSHBUTTON, 232, 34, 80, 24, IDC_JOBSTOP);
-    if (FAILED(graph->QueryInterface(IID_IMediaSeeking, (void **)&seeking))) seeking = NULL;
-    onStop = stop;
     startTick = GetTickCount();
     SetTimer(progressWindow, updateTimer, 250, NULL);
+    return true;
+}
+
+bool ShowJobProgress(HWND owner, IUnknown *graph, void (*stop)())
+{
+    if (!CreateProgressWindow(owner)) return false;
+    if (FAILED(graph->QueryInterface(IID_IMediaSeeking, (void **)&seeking))) seeking = NULL;
+    onStop = stop;
+    ShowWindow(progressWindow, SW_SHOWNOACTIVATE);
+    return true;
+}
+
+bool ShowRecordingProgress(HWND owner, const char *path)
+{
+    if (!CreateProgressWindow(owner)) return false;
+    lstrcpynA(recordingFile, path, sizeof recordingFile);
+    // no share of a whole to show, and the program's own control stops a recording
+    ShowWindow(GetDlgItem(progressWindow, IDC_JOBBAR), SW_HIDE);
+    ShowWindow(GetDlgItem(progressWindow, IDC_JOBSTOP), SW_HIDE);
+    UpdateRecording();
     ShowWindow(progressWindow, SW_SHOWNOACTIVATE);
     return true;
 }
@@ -110,6 +149,7 @@ bool ShowJobProgress(HWND owner, IUnknown *graph, void (*stop)())
 void HideJobProgress(bool completed)
 {
     onStop = NULL;
+    recordingFile[0] = 0;
     if (seeking) seeking->Release();
     seeking = NULL;
     if (!progressWindow) return;

@@ -3,6 +3,7 @@
 #include <commctrl.h>
 #include <stdio.h>
 #include <string.h>
+#include "progress.h"
 #include "textpath.h"
 
 const char appName[] = "Capturo";
@@ -48,6 +49,7 @@ void StopCapture()
 {
     if (!mediaControl) return;
     mediaControl->Stop();
+    HideJobProgress(false);
     CheckRadioButton(mainDialog, IDC_RUN, IDC_STOP, IDC_STOP);
     // Nothing records any more, so the caption no longer says so.
     SetWindowTextA(mainDialog, appName);
@@ -90,6 +92,7 @@ static void StartCapture()
     char caption[64];
     snprintf(caption, sizeof caption, recordingCaption, appName);
     SetWindowTextA(mainDialog, caption);
+    ShowRecordingProgress(mainDialog, outputPath);
 }
 
 void TearDownCaptureGraph()

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <stdlib.h>
 #include "capturo_app.h"
+#include "jobprogress.h"
 
 namespace {
 
@@ -68,10 +69,20 @@ TEST_F(Capturo, RecordModeWritesUncompressedFramesIntoTheDefaultFileWithoutAPict
     DWORD started = GetTickCount();
     std::string file = dir.file("MyAviFile.avi");
     EXPECT_TRUE(drv::waitUntil([&] { return drv::fileSize(file) > 0; })) << "nothing is written while recording";
+    HWND progress = drv::waitWindow(app.pid(), jobProgressClass);
+    ASSERT_TRUE(progress) << "the recording's time and size are not shown";
     Sleep(3000);
     EXPECT_FALSE(VideoWindow()) << "recording alone shows a video window";
     EXPECT_LT(Grab(Preview()).Colours(), 3);
+    // "経過 0:03  1.2 MB": the time it has run and the file's size
+    std::string shown = drv::text(progress, IDC_JOBLEFT);
+    int minutes = -1, seconds_shown = -1;
+    double megabytes = -1;
+    EXPECT_EQ(sscanf(shown.c_str(), "経過 %d:%d %lf MB", &minutes, &seconds_shown, &megabytes), 3) << shown;
+    EXPECT_GE(minutes * 60 + seconds_shown, 2) << shown;
+    EXPECT_GT(megabytes, 0.1) << shown;
     Press(IDC_STOP);
+    EXPECT_TRUE(drv::waitGone(progress));
     double seconds = (GetTickCount() - started) / 1000.0;
     EXPECT_TRUE(CaptionIs("Capturo"));
     WaitFinished(file);
