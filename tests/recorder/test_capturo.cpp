@@ -76,6 +76,7 @@ TEST_F(Capturo, RecordModeWritesUncompressedFramesIntoTheDefaultFileWithoutAPict
     EXPECT_LT(Grab(Preview()).Colours(), 3);
     // "経過 0:03  1.2 MB": the time it has run and the file's size
     std::string shown = drv::text(progress, IDC_JOBLEFT);
+    JobShot();
     int minutes = -1, seconds_shown = -1;
     double megabytes = -1;
     EXPECT_EQ(sscanf(shown.c_str(), "経過 %d:%d %lf MB", &minutes, &seconds_shown, &megabytes), 3) << shown;
