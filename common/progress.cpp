@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 #include <stdio.h>
+#include <string.h>
 
 
 static const UINT_PTR updateTimer = 1, closeTimer = 2;
@@ -19,7 +20,10 @@ static void SetTimeText(const char *label, LONGLONG s, const char *after = "")
         snprintf(text, sizeof text, "%s %d:%02d:%02d%s", label, (int)(s / 3600), (int)(s / 60 % 60), (int)(s % 60), after);
     else
         snprintf(text, sizeof text, "%s %d:%02d%s", label, (int)(s / 60), (int)(s % 60), after);
-    SetDlgItemTextA(progressWindow, IDC_JOBLEFT, text);
+    // a control is redrawn only when what it shows changes
+    char shown[64] = "";
+    GetDlgItemTextA(progressWindow, IDC_JOBLEFT, shown, sizeof shown);
+    if (strcmp(shown, text)) SetDlgItemTextA(progressWindow, IDC_JOBLEFT, text);
 }
 
 static void SetRemaining(LONGLONG milliseconds)
@@ -49,7 +53,9 @@ static void Update()
         return;
     if (now > length) now = length;
     if (now < 0) now = 0;
-    SendDlgItemMessageA(progressWindow, IDC_JOBBAR, PBM_SETPOS, (WPARAM)(now * 100 / length), 0);
+    WPARAM percent = (WPARAM)(now * 100 / length);
+    if (SendDlgItemMessageA(progressWindow, IDC_JOBBAR, PBM_GETPOS, 0, 0) != (LRESULT)percent)
+        SendDlgItemMessageA(progressWindow, IDC_JOBBAR, PBM_SETPOS, percent, 0);
     DWORD elapsed = GetTickCount() - startTick;
     if (now > 0 && elapsed >= 1000) SetRemaining((LONGLONG)elapsed * (length - now) / now);
 }
