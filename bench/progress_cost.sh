@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # What the job progress window costs: Morphana converting a 5-minute 640x480 MJPEG+PCM AVI to Motion JPEG
 # and PCM (driven as bench/morphana_convert.sh drives it), timed with the window and without it
-# (SUITE_JOB_PROGRESS=0), four runs each, alternating. Prints the medians and the difference (target:
-# under 1 %).
+# (SUITE_JOB_PROGRESS=0), BENCH_RUNS runs each (4 unless set), alternating. Prints the medians and the
+# difference (target: under 1 %).
 # Usage: bench/progress_cost.sh [BUILD_DIR] [PREFIX]
 set -eu
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -25,7 +25,7 @@ wineg++ -mconsole -std=c++17 -finput-charset=UTF-8 -fexec-charset=CP932 -I"$ROOT
   || { say "cannot build the benchmark program"; exit 1; }
 
 with=() without=()
-for run in 1 2 3 4; do
+for run in $(seq "${BENCH_RUNS:-4}"); do
   for setting in 1 0; do
     s=$(SUITE_JOB_PROGRESS=$setting SUITE_BUILD=$BUILD "$WINE" "$work/morphana_convert.exe.so" \
         "$BUILD/converter/morphana.exe" "$work/movie.avi" "$work/out.avi" "$work/sound.wav" "$work/out.mp3" \
@@ -34,9 +34,10 @@ for run in 1 2 3 4; do
     if [ "$setting" = 1 ]; then with+=("$s"); else without+=("$s"); fi
   done
 done
-median() { printf '%s\n' "$@" | sort -n | sed -n '2p;3p' | paste -sd+ | sed 's/.*/(&)\/2/' | bc -l; }
+# the middle value, or the mean of the middle two
+median() { printf '%s\n' "$@" | sort -n | awk '{v[NR] = $1} END {print NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
 a=$(median "${with[@]}") b=$(median "${without[@]}")
-printf 'Morphana, 5 min 640x480 MJPEG+PCM AVI -> Motion JPEG + PCM, median of 4\n'
+printf 'Morphana, 5 min 640x480 MJPEG+PCM AVI -> Motion JPEG + PCM, median of %s\n' "${#with[@]}"
 printf '  with the progress window:    %.2f s (%s)\n' "$a" "${with[*]}"
 printf '  without it:                  %.2f s (%s)\n' "$b" "${without[*]}"
 printf '  cost:                        %+.1f %% (target < 1 %%)\n' "$(echo "($a - $b) * 100 / $b" | bc -l)"
