@@ -5,26 +5,7 @@
 # its time runs from the save dialog's OK until the dialog is idle again. Prints both times and ratios
 # (target for the AVI: <= 0.6).
 # Usage: bench/morphana_convert.sh [BUILD_DIR] [PREFIX]
-set -eu
-ROOT=$(cd "$(dirname "$0")/.." && pwd)
-source "$ROOT/scripts/prepare.sh"
-BUILD=$(cd "${1:-$ROOT/build/linux}" && pwd)
-prefix=$(mkdir -p "${2:-$ROOT/build/prefix}" && cd "${2:-$ROOT/build/prefix}" && pwd)
-work=$(mktemp -d)
-trap 'rm -rf "$work"; [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null; true' EXIT
-ninja -C "$BUILD" morphana mediaplatform suite_driver >/dev/null || { say "cannot build Morphana"; exit 1; }
-prepare_prefix "$prefix"
-ensure_display
-
-ff() { ffmpeg -nostdin -v error -y "$@"; }
-ff -f lavfi -i testsrc=size=640x480:rate=25 -f lavfi -i sine=frequency=440:sample_rate=44100 \
-  -t 60 -c:v mjpeg -q:v 5 -c:a pcm_s16le "$work/movie.avi"
-ff -f lavfi -i sine=frequency=880:sample_rate=44100 -ac 2 -t 60 -c:a pcm_s16le "$work/sound.wav"
-
-wineg++ -mconsole -std=c++17 -finput-charset=UTF-8 -fexec-charset=CP932 -I"$ROOT" -I"$ROOT/tests" \
-  -o "$work/morphana_convert.exe" "$ROOT/bench/morphana_convert.cpp" "$BUILD/tests/driver/libsuite_driver.a" \
-  -lole32 -loleaut32 -luuid -lcomctl32 -lcomdlg32 -lshell32 -luser32 -lgdi32 -lz >/dev/null 2>&1 \
-  || { say "cannot build the benchmark program"; exit 1; }
+source "$(dirname "$0")/morphana_setup.sh" 60 60 "$@"
 
 seconds() { local s; s=$(date +%s.%N); "$@"; echo "$(date +%s.%N) - $s" | bc; }
 ff_avi=$(seconds ff -i "$work/movie.avi" -c:v mjpeg -q:v 5 -c:a pcm_s16le "$work/ffmpeg.avi")

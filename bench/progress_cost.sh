@@ -4,25 +4,7 @@
 # (SUITE_JOB_PROGRESS=0), BENCH_RUNS runs each (4 unless set), alternating. Prints the medians and the
 # difference (target: under 1 %).
 # Usage: bench/progress_cost.sh [BUILD_DIR] [PREFIX]
-set -eu
-ROOT=$(cd "$(dirname "$0")/.." && pwd)
-source "$ROOT/scripts/prepare.sh"
-BUILD=$(cd "${1:-$ROOT/build/linux}" && pwd)
-prefix=$(mkdir -p "${2:-$ROOT/build/prefix}" && cd "${2:-$ROOT/build/prefix}" && pwd)
-work=$(mktemp -d)
-trap 'wineserver -k >/dev/null 2>&1; rm -rf "$work"; [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null; true' EXIT
-ninja -C "$BUILD" morphana mediaplatform suite_driver >/dev/null || { say "cannot build Morphana"; exit 1; }
-prepare_prefix "$prefix"
-ensure_display
-
-ff() { ffmpeg -nostdin -v error -y "$@"; }
-ff -f lavfi -i testsrc=size=640x480:rate=25 -f lavfi -i sine=frequency=440:sample_rate=44100 \
-  -t 300 -c:v mjpeg -q:v 5 -c:a pcm_s16le "$work/movie.avi"
-ff -f lavfi -i sine=frequency=880:sample_rate=44100 -ac 2 -t 1 -c:a pcm_s16le "$work/sound.wav"
-wineg++ -mconsole -std=c++17 -finput-charset=UTF-8 -fexec-charset=CP932 -I"$ROOT" -I"$ROOT/tests" \
-  -o "$work/morphana_convert.exe" "$ROOT/bench/morphana_convert.cpp" "$BUILD/tests/driver/libsuite_driver.a" \
-  -lole32 -loleaut32 -luuid -lcomctl32 -lcomdlg32 -lshell32 -luser32 -lgdi32 -lz >/dev/null 2>&1 \
-  || { say "cannot build the benchmark program"; exit 1; }
+source "$(dirname "$0")/morphana_setup.sh" 300 1 "$@"
 
 with=() without=()
 for run in $(seq "${BENCH_RUNS:-4}"); do
