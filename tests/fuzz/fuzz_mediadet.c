@@ -8,7 +8,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include "discover.h"
+#include "glue/discover.h"
 
 int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

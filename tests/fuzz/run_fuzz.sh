@@ -47,7 +47,7 @@ PY
     for t in 2.5 5 29.97 1e400 -5 99999999999 nan 0.000001; do printf '\002%s' "$t" > "$corpus/$t"; done
     max_len=40 ;;
   mediadet)
-    glue=$(ls "$root"/platform/*.c | grep -vE '/(gesglue|pipeline|camdevice|devices)\.c$')
+    glue=$(ls "$root"/platform/glue/*.c | grep -vE '/(gesglue|pipeline|camdevice|devices)\.c$')
     clang "${sanitize[@]}" -std=gnu11 -I"$root/platform" $(pkg-config --cflags gstreamer-1.0 gstreamer-pbutils-1.0 \
       gstreamer-video-1.0 gstreamer-audio-1.0 gstreamer-base-1.0 gdk-pixbuf-2.0) "$root/tests/fuzz/fuzz_mediadet.c" \
       $glue $(pkg-config --libs gstreamer-1.0 gstreamer-pbutils-1.0 gstreamer-video-1.0 gstreamer-audio-1.0 \

@@ -4,7 +4,7 @@
 #include <windows.h>
 #include <dshow.h>
 #include "editing_services.h"
-#include "objects.h"   // IPlatformFilter
+#include "filters/filter.h"   // IPlatformFilter
 #include "camera_frames.h"
 #include "gtest_win.h"
 

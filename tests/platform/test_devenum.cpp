@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <dshow.h>
 #include "editing_services.h"
-#include "objects.h"   // IPlatformFilter
+#include "filters/filter.h"   // IPlatformFilter
 #include "gtest_win.h"
 
 #include <string>

@@ -214,7 +214,7 @@ IBaseFilter *compressor(const std::u16string &wanted, std::vector<std::u16string
 }
 
 // Where a run reports it is, polled while it runs (when a test asks for it), and its duration.
-struct Progress { std::vector<LONGLONG> positions; LONGLONG duration = -1; };
+struct Progress { std::vector<int64_t> positions; LONGLONG duration = -1; };
 Progress *watched = NULL;
 
 // Runs the graph to its end, or stops it after stop_ms: EC_COMPLETE and the like, 0 when it does not run,
@@ -427,7 +427,7 @@ TEST(Fidelity, EveryCompressorKeepsColoursFramesAndSoundInBothRoutes)
             for (int r = 0; r < 2; r++)
             {
                 Ref<IBaseFilter> enc;
-                if (!name.empty()) ASSERT_TRUE((enc.p = compressor(name, NULL)) != NULL) << label;
+                if (!name.empty()) { ASSERT_TRUE((enc.p = compressor(name, NULL)) != NULL) << label; }
                 std::string out = "out-" + std::to_string(&name - &names[0]) + "-" + std::to_string(route) + "-"
                                 + std::to_string(r) + ".avi";
                 LONG code = route == 0 ? through_graph(sources[r], enc, out)
@@ -451,9 +451,10 @@ TEST(Fidelity, EveryCompressorKeepsColoursFramesAndSoundInBothRoutes)
                     if (name == f.name) fourcc = f.fourcc;
                 EXPECT_EQ(std::string(fourcc) + "\n", stream_entry(out, "stream=codec_tag_string"));
                 EXPECT_EQ('K', stream_entry(out, "packet=flags")[0]) << "the first frame is not marked a key frame";
-                if (name.empty())   // uncompressed: 24-bit RGB rows, as the group and the players expect
+                if (name.empty()) {   // uncompressed: 24-bit RGB rows, as the group and the players expect
                     EXPECT_EQ("bgr24\n", probe::Run("ffprobe -v error -select_streams v:0 -show_entries stream=pix_fmt "
                                                   "-of default=nw=1:nk=1 '" + path(out) + "'"));
+                }
             }
     }
 }
@@ -551,7 +552,7 @@ TEST(Fidelity, WritingGraphsReportTheirPosition)
             LONGLONG now = progress.positions[i];
             between += now > S && now < 19 * S;
             EXPECT_LE(now, progress.duration + S / 10);
-            if (i) EXPECT_GE(now, progress.positions[i - 1]) << "the position went back";
+            if (i) { EXPECT_GE(now, progress.positions[i - 1]) << "the position went back"; }
         }
         EXPECT_GE(between, 3) << "the position did not follow the run";
         EXPECT_NEAR(20.0, progress.positions.back() / 1e7, 0.05) << "the end is not the duration";
@@ -650,7 +651,7 @@ TEST(Fidelity, DamagedAviIsReadAsFarAsItsDataGoes)
         // the converter's graph: the whole file, or a failure for the file that ends early
         LONG code = through_graph(c.name, mjpeg, "damaged-graph.avi");
         EXPECT_EQ(c.whole ? EC_COMPLETE : EC_ERRORABORT, code);
-        if (c.whole) EXPECT_NEAR(frames, look("damaged-graph.avi").frames, 2);
+        if (c.whole) { EXPECT_NEAR(frames, look("damaged-graph.avi").frames, 2); }
 
         // a timeline of what the detector told
         LONGLONG stop = (LONGLONG)(length * S);

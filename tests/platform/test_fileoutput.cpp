@@ -4,7 +4,7 @@
 #include <windows.h>
 #include <dshow.h>
 #include "editing_services.h"
-#include "objects.h"   // IPlatformFilter, DeviceEntry, CodecEntry
+#include "filters/filter.h"   // IPlatformFilter, DeviceEntry, CodecEntry
 #include "gtest_win.h"
 #include "fileoutput_pipelines.h"
 

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "gtest_win.h"
-#include "graph.h"
+#include "filters/interfaces.h"
 
 #define HR_CHECK(kind, cond, e) \
     do { HRESULT hr_ = (e); kind##_TRUE(cond(hr_)) << #e << " = 0x" << std::hex << (unsigned long)hr_; } while (0)

@@ -4,8 +4,8 @@
 #include <windows.h>
 #include <dshow.h>
 #include "editing_services.h"
-#include "graph.h"
-#include "timeline.h"
+#include "filters/interfaces.h"
+#include "editing/timeline.h"
 #include "gtest_win.h"
 #include "comref.h"
 

@@ -1,0 +1,367 @@
+// Media detector: the streams of a media file, their types, lengths and formats.
+//
+// Every put_Filename reads the file afresh (discover.c); nothing is kept from the file before.
+#include <windows.h>
+#include <dshow.h>
+#include <qedit.h>
+#include <mmreg.h>
+
+#include <new>
+
+#include "glue/discover.h"
+#include "server/lifetime.h"
+#include "editing_services.h"
+
+namespace {
+
+// A broken file is given up after this long rather than hanging the caller.
+const unsigned DETECT_TIMEOUT_MS = 5000;
+
+HRESULT status_to_hresult(int status)
+{
+    switch (status)
+    {
+    case DISCOVER_OK: return S_OK;
+    case DISCOVER_NOT_FOUND: return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+    case DISCOVER_NOT_READABLE: return HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED);
+    case DISCOVER_TIMEOUT: return VFW_E_TIMEOUT;
+    case DISCOVER_NO_MEMORY: return E_OUTOFMEMORY;
+    default: return VFW_E_UNSUPPORTED_STREAM;
+    }
+}
+
+class MediaDetector final : public IMediaDet
+{
+public:
+    MediaDetector();
+
+    // IUnknown
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **out) override;
+    ULONG STDMETHODCALLTYPE AddRef() override;
+    ULONG STDMETHODCALLTYPE Release() override;
+
+    // IMediaDet
+    HRESULT STDMETHODCALLTYPE get_Filter(IUnknown **filter) override;
+    HRESULT STDMETHODCALLTYPE put_Filter(IUnknown *filter) override;
+    HRESULT STDMETHODCALLTYPE get_OutputStreams(LONG *count) override;
+    HRESULT STDMETHODCALLTYPE get_CurrentStream(LONG *index) override;
+    HRESULT STDMETHODCALLTYPE put_CurrentStream(LONG index) override;
+    HRESULT STDMETHODCALLTYPE get_StreamType(GUID *majortype) override;
+    HRESULT STDMETHODCALLTYPE get_StreamTypeB(BSTR *majortype) override;
+    HRESULT STDMETHODCALLTYPE get_StreamLength(double *seconds) override;
+    HRESULT STDMETHODCALLTYPE get_Filename(BSTR *name) override;
+    HRESULT STDMETHODCALLTYPE put_Filename(BSTR name) override;
+    HRESULT STDMETHODCALLTYPE GetBitmapBits(double time, LONG *size, char *buffer, LONG width,
+                                            LONG height) override;
+    HRESULT STDMETHODCALLTYPE WriteBitmapBits(double time, LONG width, LONG height, BSTR name) override;
+    HRESULT STDMETHODCALLTYPE get_StreamMediaType(AM_MEDIA_TYPE *mt) override;
+    HRESULT STDMETHODCALLTYPE GetSampleGrabber(ISampleGrabber **grabber) override;
+    HRESULT STDMETHODCALLTYPE get_FrameRate(double *rate) override;
+    HRESULT STDMETHODCALLTYPE EnterBitmapGrabMode(double time) override;
+
+private:
+    ~MediaDetector();
+    void forget_file();
+    const discover_stream *current_stream() const;
+
+    LONG refcount;
+    CRITICAL_SECTION cs;
+    BSTR filename;              // as the caller gave it; NULL while no file is open
+    discover_media media;       // streams of that file
+    LONG current;
+};
+
+MediaDetector::MediaDetector() : refcount(1), filename(NULL), media(), current(0)
+{
+    InitializeCriticalSection(&cs);
+    PlatformObjectCreated();
+}
+
+MediaDetector::~MediaDetector()
+{
+    forget_file();
+    DeleteCriticalSection(&cs);
+    PlatformObjectDestroyed();
+}
+
+void MediaDetector::forget_file()
+{
+    SysFreeString(filename);
+    filename = NULL;
+    discover_media_free(&media);
+    current = 0;
+}
+
+// The selected stream, or NULL while no file is open. Called with cs held.
+const discover_stream *MediaDetector::current_stream() const
+{
+    if (!filename || current < 0 || current >= media.count) return NULL;
+    return &media.streams[current];
+}
+
+HRESULT STDMETHODCALLTYPE MediaDetector::QueryInterface(REFIID riid, void **out)
+{
+    if (!out) return E_POINTER;
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IMediaDet))
+    {
+        *out = static_cast<IMediaDet *>(this);
+        AddRef();
+        return S_OK;
+    }
+    *out = NULL;
+    return E_NOINTERFACE;
+}
+
+ULONG STDMETHODCALLTYPE MediaDetector::AddRef()
+{
+    return InterlockedIncrement(&refcount);
+}
+
+ULONG STDMETHODCALLTYPE MediaDetector::Release()
+{
+    ULONG left = InterlockedDecrement(&refcount);
+    if (!left) delete this;
+    return left;
+}
+
+HRESULT STDMETHODCALLTYPE MediaDetector::get_Filter(IUnknown **filter)
+{
+    if (!filter) return E_POINTER;
+    *filter = NULL;
+    return E_NOTIMPL;
+}
+
+HRESULT STDMETHODCALLTYPE MediaDetector::put_Filter(IUnknown *filter)
+{
+    return filter ? E_NOTIMPL : E_POINTER;
+}
+
+HRESULT STDMETHODCALLTYPE MediaDetector::get_OutputStreams(LONG *count)
+{
+    if (!count) return E_POINTER;
+    EnterCriticalSection(&cs);
+    HRESULT hr = filename ? S_OK : E_INVALIDARG;
+    *count = filename ? media.count : 0;
+    LeaveCriticalSection(&cs);
+    return hr;
+}
+
+HRESULT STDMETHODCALLTYPE MediaDetector::get_CurrentStream(LONG *index)
+{
+    if (!index) return E_POINTER;
+    EnterCriticalSection(&cs);
+    HRESULT hr = filename ? S_OK : E_INVALIDARG;
+    *index = filename ? current : 0;
+    LeaveCriticalSection(&cs);
+    return hr;
+}
+
+HRESULT STDMETHODCALLTYPE MediaDetector::put_CurrentStream(LONG index)
+{
+    EnterCriticalSection(&cs);
+    HRESULT hr = E_INVALIDARG;
+    if (filename && index >= 0 && index < media.count)
+    {
+        current = index;
+        hr = S_OK;
+    }
+    LeaveCriticalSection(&cs);
+    return hr;
+}
+
+HRESULT STDMETHODCALLTYPE MediaDetector::get_StreamType(GUID *majortype)
+{
+    if (!majortype) return E_POINTER;
+    EnterCriticalSection(&cs);
+    const discover_stream *stream = current_stream();
+    if (stream) *majortype = stream->kind == DISCOVER_VIDEO ? MEDIATYPE_Video : MEDIATYPE_Audio;
+    LeaveCriticalSection(&cs);
+    return stream ? S_OK : E_INVALIDARG;
+}
+
+HRESULT STDMETHODCALLTYPE MediaDetector::get_StreamTypeB(BSTR *majortype)
+{
+    if (!majortype) return E_POINTER;
+    *majortype = NULL;
+    GUID type;
+    HRESULT hr = get_StreamType(&type);
+    if (FAILED(hr)) return hr;
+    WCHAR text[39];
+    if (!StringFromGUID2(type, text, sizeof(text) / sizeof(text[0]))) return E_UNEXPECTED;
+    *majortype = SysAllocString(text);
+    return *majortype ? S_OK : E_OUTOFMEMORY;
+}
+
+HRESULT STDMETHODCALLTYPE MediaDetector::get_StreamLength(double *seconds)
+{
+    if (!seconds) return E_POINTER;
+    EnterCriticalSection(&cs);
+    const discover_stream *stream = current_stream();
+    if (stream) *seconds = stream->length;
+    LeaveCriticalSection(&cs);
+    return stream ? S_OK : E_INVALIDARG;
+}
+
+// With no file open the name is empty, not an error.
+HRESULT STDMETHODCALLTYPE MediaDetector::get_Filename(BSTR *name)
+{
+    if (!name) return E_POINTER;
+    EnterCriticalSection(&cs);
+    HRESULT hr = S_OK;
+    *name = NULL;
+    if (filename)
+    {
+        *name = SysAllocString(filename);
+        if (!*name) hr = E_OUTOFMEMORY;
+    }
+    LeaveCriticalSection(&cs);
+    return hr;
+}
+
+// Opens a file by its DOS name. On failure no file is open, so nothing of an earlier one remains.
+HRESULT STDMETHODCALLTYPE MediaDetector::put_Filename(BSTR name)
+{
+    EnterCriticalSection(&cs);
+    forget_file();
+    LeaveCriticalSection(&cs);
+    if (!name || !*name) return E_INVALIDARG;
+
+    // Wine's own conversion: drive letters, Z: for the Unix root, UTF-16 to the Unix charset.
+    char *unix_name = wine_get_unix_file_name(name);
+    if (!unix_name) return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+    discover_media found;
+    int status = discover_file(unix_name, DETECT_TIMEOUT_MS, &found);
+    HeapFree(GetProcessHeap(), 0, unix_name);
+    if (status != DISCOVER_OK) return status_to_hresult(status);
+
+    // Up to the terminator: callers that pass a plain wide string instead of a BSTR are common.
+    BSTR copy = SysAllocString(name);
+    if (!copy)
+    {
+        discover_media_free(&found);
+        return E_OUTOFMEMORY;
+    }
+    EnterCriticalSection(&cs);
+    forget_file();
+    filename = copy;
+    media = found;
+    LeaveCriticalSection(&cs);
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE MediaDetector::GetBitmapBits(double, LONG *, char *, LONG, LONG)
+{
+    return E_NOTIMPL;
+}
+
+HRESULT STDMETHODCALLTYPE MediaDetector::WriteBitmapBits(double, LONG, LONG, BSTR)
+{
+    return E_NOTIMPL;
+}
+
+// Video as bottom-up RGB24 frames of the stream's size, audio as PCM: the formats the streams decode to.
+HRESULT STDMETHODCALLTYPE MediaDetector::get_StreamMediaType(AM_MEDIA_TYPE *mt)
+{
+    if (!mt) return E_POINTER;
+    ZeroMemory(mt, sizeof(*mt));
+    EnterCriticalSection(&cs);
+    const discover_stream *found = current_stream();
+    discover_stream stream = {};
+    if (found) stream = *found;
+    LeaveCriticalSection(&cs);
+    if (!found) return E_INVALIDARG;
+
+    if (stream.kind == DISCOVER_VIDEO)
+    {
+        VIDEOINFOHEADER *vih = static_cast<VIDEOINFOHEADER *>(CoTaskMemAlloc(sizeof(*vih)));
+        if (!vih) return E_OUTOFMEMORY;
+        ZeroMemory(vih, sizeof(*vih));
+        ULONGLONG stride = ((ULONGLONG)stream.width * 3 + 3) & ~3ull;
+        ULONGLONG image = stride * (ULONGLONG)stream.height;
+        double fps = stream.fps_num > 0 ? (double)stream.fps_num / stream.fps_den : 0.0;
+        if (fps > 0.0) vih->AvgTimePerFrame = (REFERENCE_TIME)(10000000.0 / fps + 0.5);
+        double bitrate = (double)image * 8.0 * fps;
+        vih->dwBitRate = bitrate < 4294967295.0 ? (DWORD)bitrate : 0;
+        vih->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+        vih->bmiHeader.biWidth = stream.width;
+        vih->bmiHeader.biHeight = stream.height;
+        vih->bmiHeader.biPlanes = 1;
+        vih->bmiHeader.biBitCount = 24;
+        vih->bmiHeader.biCompression = BI_RGB;
+        // An image too large for a 32-bit size leaves it 0, which BI_RGB allows.
+        vih->bmiHeader.biSizeImage = image <= 0xffffffffull ? (DWORD)image : 0;
+        mt->majortype = MEDIATYPE_Video;
+        mt->subtype = MEDIASUBTYPE_RGB24;
+        mt->bFixedSizeSamples = vih->bmiHeader.biSizeImage != 0;
+        mt->bTemporalCompression = FALSE;
+        mt->lSampleSize = vih->bmiHeader.biSizeImage;
+        mt->formattype = FORMAT_VideoInfo;
+        mt->cbFormat = sizeof(*vih);
+        mt->pbFormat = reinterpret_cast<BYTE *>(vih);
+    }
+    else
+    {
+        WAVEFORMATEX *wfx = static_cast<WAVEFORMATEX *>(CoTaskMemAlloc(sizeof(*wfx)));
+        if (!wfx) return E_OUTOFMEMORY;
+        ZeroMemory(wfx, sizeof(*wfx));
+        wfx->wFormatTag = stream.is_float ? WAVE_FORMAT_IEEE_FLOAT : WAVE_FORMAT_PCM;
+        wfx->nChannels = (WORD)stream.channels;
+        wfx->nSamplesPerSec = (DWORD)stream.sample_rate;
+        wfx->wBitsPerSample = (WORD)stream.bits;
+        wfx->nBlockAlign = (WORD)(stream.channels * ((stream.bits + 7) / 8));
+        wfx->nAvgBytesPerSec = wfx->nSamplesPerSec * wfx->nBlockAlign;
+        wfx->cbSize = 0;
+        mt->majortype = MEDIATYPE_Audio;
+        mt->subtype = stream.is_float ? MEDIASUBTYPE_IEEE_FLOAT : MEDIASUBTYPE_PCM;
+        mt->bFixedSizeSamples = TRUE;
+        mt->bTemporalCompression = FALSE;
+        mt->lSampleSize = wfx->nBlockAlign;
+        mt->formattype = FORMAT_WaveFormatEx;
+        mt->cbFormat = sizeof(*wfx);
+        mt->pbFormat = reinterpret_cast<BYTE *>(wfx);
+    }
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE MediaDetector::GetSampleGrabber(ISampleGrabber **grabber)
+{
+    if (!grabber) return E_POINTER;
+    *grabber = NULL;
+    return E_NOTIMPL;
+}
+
+// Frames per second of a video stream; 0 for a still image. An audio stream has none.
+HRESULT STDMETHODCALLTYPE MediaDetector::get_FrameRate(double *rate)
+{
+    if (!rate) return E_POINTER;
+    EnterCriticalSection(&cs);
+    const discover_stream *stream = current_stream();
+    HRESULT hr = E_INVALIDARG;
+    if (stream && stream->kind != DISCOVER_VIDEO)
+        hr = VFW_E_INVALIDMEDIATYPE;
+    else if (stream)
+    {
+        *rate = stream->fps_num > 0 ? (double)stream->fps_num / stream->fps_den : 0.0;
+        hr = S_OK;
+    }
+    LeaveCriticalSection(&cs);
+    return hr;
+}
+
+HRESULT STDMETHODCALLTYPE MediaDetector::EnterBitmapGrabMode(double)
+{
+    return E_NOTIMPL;
+}
+
+} // namespace
+
+HRESULT CreateMediaDet(REFIID riid, void **out)
+{
+    if (!out) return E_POINTER;
+    *out = NULL;
+    MediaDetector *detector = new (std::nothrow) MediaDetector();
+    if (!detector) return E_OUTOFMEMORY;
+    HRESULT hr = detector->QueryInterface(riid, out);
+    detector->Release();
+    return hr;
+}

@@ -1,0 +1,377 @@
+/*
+ * The graph's own filters: file source, AVI multiplexer, File Writer, renderers and the capture tee.
+ * They hold pins and settings; the graph turns them into pipeline nodes when it runs.
+ */
+#include "server/lifetime.h"
+#include "filters/graphfilter.h"
+#include "glue/discover.h"
+#include "glue/gstglue.h"
+
+#include <mmreg.h>
+#include <stdio.h>
+#include <string.h>
+#include <new>
+
+#define DISCOVER_MS 8000
+
+/* ---- Pins ---- */
+
+void GraphPin::Init(GraphFilter *owner, PIN_DIRECTION dir, const WCHAR *pin_name, const AM_MEDIA_TYPE *type, int i)
+{
+    filter = owner;
+    index = i;
+    InitPin(static_cast<IBaseFilter *>(owner), &owner->cs, dir, pin_name, type);
+}
+
+bool GraphPin::Accepts(const AM_MEDIA_TYPE *type) const
+{
+    if (IsEqualGUID(preferred.majortype, GUID_NULL) || IsEqualGUID(type->majortype, GUID_NULL)) return true;
+    return IsEqualGUID(type->majortype, preferred.majortype);
+}
+
+void GraphPin::OnConnected() { filter->PinConnected(this); }
+
+/* ---- The filter ---- */
+
+static AM_MEDIA_TYPE major_only(REFGUID major)
+{
+    AM_MEDIA_TYPE mt;
+    memset(&mt, 0, sizeof(mt));
+    mt.majortype = major;
+    return mt;
+}
+
+GraphFilter::GraphFilter(GraphFilterType t)
+    : ref(1), type(t), pin_count(0), dos_path(NULL),
+      unix_path(NULL), mode(0), streams(NULL), stream_count(0), window(NULL)
+{
+    AM_MEDIA_TYPE any = major_only(GUID_NULL), video = major_only(MEDIATYPE_Video), audio = major_only(MEDIATYPE_Audio);
+    AM_MEDIA_TYPE stream = major_only(MEDIATYPE_Stream);
+
+    switch (type)
+    {
+    case GF_SOURCE:
+        break;   /* pins follow the file */
+    case GF_AVIMUX:
+        stream.subtype = MEDIASUBTYPE_Avi;
+        AddPin(PINDIR_OUTPUT, L"AVI Out", &stream, 0);
+        AddPin(PINDIR_INPUT, L"Input 01", &any, 0);
+        break;
+    case GF_FILEWRITER:
+        AddPin(PINDIR_INPUT, L"in", &any, 0);
+        break;
+    case GF_VIDEO_RENDERER:
+        AddPin(PINDIR_INPUT, L"Input", &video, 0);
+        window = VideoWindow::Create();
+        break;
+    case GF_AUDIO_RENDERER:
+        AddPin(PINDIR_INPUT, L"Audio Input pin (rendered)", &audio, 0);
+        break;
+    case GF_TEE:
+        AddPin(PINDIR_INPUT, L"Input", &video, 0);
+        AddPin(PINDIR_OUTPUT, L"Capture", &video, 0);
+        AddPin(PINDIR_OUTPUT, L"Preview", &video, 1);
+        break;
+    }
+    PlatformObjectCreated();
+}
+
+GraphFilter::~GraphFilter()
+{
+    for (int i = 0; i < pin_count; i++) pins[i].Teardown();
+    delete window;
+    HeapFree(GetProcessHeap(), 0, dos_path);
+    HeapFree(GetProcessHeap(), 0, unix_path);
+    delete[] streams;
+    PlatformObjectDestroyed();
+}
+
+void GraphFilter::AddPin(PIN_DIRECTION dir, const WCHAR *name, const AM_MEDIA_TYPE *t, int index)
+{
+    if (pin_count >= GF_MAX_PINS) return;
+    pins[pin_count++].Init(this, dir, name, t, index);
+}
+
+HRESULT GraphFilter::Create(GraphFilterType type, GraphFilter **out)
+{
+    if (!out) return E_POINTER;
+    *out = new (std::nothrow) GraphFilter(type);
+    if (!*out) return E_OUTOFMEMORY;
+    if (type == GF_VIDEO_RENDERER && !(*out)->window)
+    {
+        (*out)->Release();
+        *out = NULL;
+        return E_FAIL;
+    }
+    return S_OK;
+}
+
+static char *unix_name_of(const WCHAR *dos)
+{
+    return wine_get_unix_file_name(dos);
+}
+
+static WCHAR *copy_string(const WCHAR *s)
+{
+    WCHAR *c = (WCHAR *)HeapAlloc(GetProcessHeap(), 0, (lstrlenW(s) + 1) * sizeof(WCHAR));
+    if (c) lstrcpyW(c, s);
+    return c;
+}
+
+HRESULT GraphFilter::CreateSource(const WCHAR *path, GraphFilter **out)
+{
+    GraphFilter *f;
+    HRESULT hr;
+
+    if (!out) return E_POINTER;
+    *out = NULL;
+    if (!path) return E_POINTER;
+    if (!(f = new (std::nothrow) GraphFilter(GF_SOURCE))) return E_OUTOFMEMORY;
+    if (FAILED(hr = f->Load(path, NULL)))
+    {
+        f->Release();
+        return hr;
+    }
+    *out = f;
+    return S_OK;
+}
+
+/* IFileSourceFilter::Load: the streams of the file become output pins, video first as the file has it */
+HRESULT STDMETHODCALLTYPE GraphFilter::Load(LPCOLESTR name, const AM_MEDIA_TYPE *mt)
+{
+    struct discover_media media;
+    int status;
+
+    if (!name) return E_POINTER;
+    if (type != GF_SOURCE) return E_UNEXPECTED;
+    if (dos_path) return E_UNEXPECTED;   /* once per filter */
+    if (!*name) return E_INVALIDARG;
+    if (!(dos_path = copy_string(name))) return E_OUTOFMEMORY;
+    if (!(unix_path = unix_name_of(name))) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+
+    memset(&media, 0, sizeof(media));
+    status = discover_file(unix_path, DISCOVER_MS, &media);
+    switch (status)
+    {
+    case DISCOVER_OK: break;
+    case DISCOVER_NOT_FOUND: return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+    case DISCOVER_NOT_READABLE: return HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED);
+    case DISCOVER_NO_MEMORY: return E_OUTOFMEMORY;
+    default: return VFW_E_UNSUPPORTED_STREAM;
+    }
+    if (media.still || !(streams = new (std::nothrow) SourceStream[media.count]))
+    {
+        discover_media_free(&media);
+        return media.still ? VFW_E_UNSUPPORTED_STREAM : E_OUTOFMEMORY;
+    }
+    int videos = 0, audios = 0;
+    for (int i = 0; i < media.count && pin_count < GF_MAX_PINS; i++)
+    {
+        const struct discover_stream *s = &media.streams[i];
+        AM_MEDIA_TYPE t;
+        WCHAR pin_name[32];
+        VIDEOINFOHEADER vih;
+        WAVEFORMATEX wfx;
+
+        memset(&t, 0, sizeof(t));
+        streams[i].video = s->kind == DISCOVER_VIDEO;
+        streams[i].length = (LONGLONG)(s->length * 10000000.0 + 0.5);
+        streams[i].width = s->width;
+        streams[i].height = s->height;
+        streams[i].fps_num = s->fps_num;
+        streams[i].fps_den = s->fps_den;
+        if (streams[i].video)
+        {
+            memset(&vih, 0, sizeof(vih));
+            vih.bmiHeader.biSize = sizeof(vih.bmiHeader);
+            vih.bmiHeader.biWidth = s->width;
+            vih.bmiHeader.biHeight = s->height;
+            vih.bmiHeader.biPlanes = 1;
+            vih.bmiHeader.biBitCount = 32;
+            vih.bmiHeader.biSizeImage = s->width * s->height * 4;
+            if (s->fps_num > 0) vih.AvgTimePerFrame = (REFERENCE_TIME)(10000000.0 * s->fps_den / s->fps_num);
+            t.majortype = MEDIATYPE_Video;
+            t.subtype = MEDIASUBTYPE_RGB32;
+            t.bFixedSizeSamples = TRUE;
+            t.lSampleSize = vih.bmiHeader.biSizeImage;
+            t.formattype = FORMAT_VideoInfo;
+            t.cbFormat = sizeof(vih);
+            t.pbFormat = (BYTE *)&vih;
+            wsprintfW(pin_name, videos ? L"Video %d" : L"Video", videos + 1);
+            videos++;
+        }
+        else
+        {
+            memset(&wfx, 0, sizeof(wfx));
+            wfx.wFormatTag = WAVE_FORMAT_PCM;
+            wfx.nChannels = s->channels > 0 ? s->channels : 2;
+            wfx.nSamplesPerSec = s->sample_rate > 0 ? s->sample_rate : 44100;
+            wfx.wBitsPerSample = 16;
+            wfx.nBlockAlign = wfx.nChannels * 2;
+            wfx.nAvgBytesPerSec = wfx.nSamplesPerSec * wfx.nBlockAlign;
+            t.majortype = MEDIATYPE_Audio;
+            t.subtype = MEDIASUBTYPE_PCM;
+            t.bFixedSizeSamples = TRUE;
+            t.lSampleSize = wfx.nBlockAlign;
+            t.formattype = FORMAT_WaveFormatEx;
+            t.cbFormat = sizeof(wfx);
+            t.pbFormat = (BYTE *)&wfx;
+            wsprintfW(pin_name, audios ? L"Audio %d" : L"Audio", audios + 1);
+            audios++;
+        }
+        AddPin(PINDIR_OUTPUT, pin_name, &t, i);
+        stream_count++;
+    }
+    discover_media_free(&media);
+    return S_OK;
+}
+
+LONGLONG GraphFilter::Length() const
+{
+    LONGLONG length = 0;
+    for (int i = 0; i < stream_count; i++)
+        if (streams[i].length > length) length = streams[i].length;
+    return length;
+}
+
+void GraphFilter::PinConnected(GraphPin *pin)
+{
+    AM_MEDIA_TYPE any = major_only(GUID_NULL);
+    WCHAR name[32];
+    bool free_input = false;
+
+    if (type != GF_AVIMUX || pin->Direction() != PINDIR_INPUT) return;
+    EnterCriticalSection(&cs);
+    for (int i = 0; i < pin_count; i++)
+        if (pins[i].Direction() == PINDIR_INPUT && &pins[i] != pin && !pins[i].Connected()) free_input = true;
+    if (!free_input && pin_count < GF_MAX_PINS)
+    {
+        wsprintfW(name, L"Input %02d", pin_count);
+        AddPin(PINDIR_INPUT, name, &any, pin_count - 1);
+    }
+    LeaveCriticalSection(&cs);
+}
+
+HRESULT STDMETHODCALLTYPE GraphFilter::QueryInterface(REFIID riid, void **out)
+{
+    if (!out) return E_POINTER;
+    *out = NULL;
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IPersist)
+            || IsEqualIID(riid, IID_IMediaFilter) || IsEqualIID(riid, IID_IBaseFilter))
+        *out = static_cast<IBaseFilter *>(this);
+    else if (type == GF_FILEWRITER && (IsEqualIID(riid, IID_IFileSinkFilter) || IsEqualIID(riid, IID_IFileSinkFilter2)))
+        *out = static_cast<IFileSinkFilter2 *>(this);
+    else if (type == GF_SOURCE && IsEqualIID(riid, IID_IFileSourceFilter))
+        *out = static_cast<IFileSourceFilter *>(this);
+    else if (IsEqualIID(riid, IID_IGraphFilter))
+        *out = this;
+    else
+        return E_NOINTERFACE;
+    AddRef();
+    return S_OK;
+}
+
+ULONG STDMETHODCALLTYPE GraphFilter::Release()
+{
+    ULONG r = InterlockedDecrement(&ref);
+    if (!r) delete this;
+    return r;
+}
+
+HRESULT STDMETHODCALLTYPE GraphFilter::GetClassID(CLSID *clsid)
+{
+    if (!clsid) return E_POINTER;
+    switch (type)
+    {
+    case GF_AVIMUX: *clsid = CLSID_AviDest; break;
+    case GF_FILEWRITER: *clsid = CLSID_FileWriter; break;
+    case GF_VIDEO_RENDERER: *clsid = CLSID_VideoRenderer; break;
+    case GF_AUDIO_RENDERER: *clsid = CLSID_DSoundRender; break;
+    case GF_TEE: *clsid = CLSID_SmartTee; break;
+    default: *clsid = CLSID_AsyncReader; break;
+    }
+    return S_OK;
+}
+
+void GraphFilter::StateChanged(FILTER_STATE s)
+{
+    if (window) window->StateChanged(s != State_Stopped);
+}
+
+/* IFileSinkFilter2: the name is kept as given; the file is made when the graph runs */
+HRESULT STDMETHODCALLTYPE GraphFilter::SetFileName(LPCOLESTR name, const AM_MEDIA_TYPE *mt)
+{
+    WCHAR *dos;
+    char *unix_name;
+
+    if (!name) return E_POINTER;
+    if (type != GF_FILEWRITER) return E_UNEXPECTED;
+    if (!*name || lstrlenW(name) >= 32768) return E_INVALIDARG;
+    if (!Stopped()) return VFW_E_WRONG_STATE;
+    if (!(unix_name = unix_name_of(name))) return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+    if (!(dos = copy_string(name)))
+    {
+        HeapFree(GetProcessHeap(), 0, unix_name);
+        return E_OUTOFMEMORY;
+    }
+    EnterCriticalSection(&cs);
+    HeapFree(GetProcessHeap(), 0, dos_path);
+    HeapFree(GetProcessHeap(), 0, unix_path);
+    dos_path = dos;
+    unix_path = unix_name;
+    LeaveCriticalSection(&cs);
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE GraphFilter::GetCurFile(LPOLESTR *name, AM_MEDIA_TYPE *mt)
+{
+    HRESULT hr = S_OK;
+    if (!name) return E_POINTER;
+    *name = NULL;
+    if (mt) memset(mt, 0, sizeof(*mt));
+    EnterCriticalSection(&cs);
+    if (dos_path)
+    {
+        size_t size = (lstrlenW(dos_path) + 1) * sizeof(WCHAR);
+        if ((*name = (LPOLESTR)CoTaskMemAlloc(size))) memcpy(*name, dos_path, size);
+        else hr = E_OUTOFMEMORY;
+        if (mt && type == GF_SOURCE) mt->majortype = MEDIATYPE_Stream;
+    }
+    LeaveCriticalSection(&cs);
+    return hr;
+}
+
+HRESULT STDMETHODCALLTYPE GraphFilter::SetMode(DWORD flags)
+{
+    if (flags & ~AM_FILE_OVERWRITE) return E_INVALIDARG;
+    EnterCriticalSection(&cs);
+    mode = flags;
+    LeaveCriticalSection(&cs);
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE GraphFilter::GetMode(DWORD *flags)
+{
+    if (!flags) return E_POINTER;
+    EnterCriticalSection(&cs);
+    *flags = mode;
+    LeaveCriticalSection(&cs);
+    return S_OK;
+}
+
+/* ---- Class table creators ---- */
+
+static HRESULT create_typed(GraphFilterType type, REFIID riid, void **out)
+{
+    GraphFilter *f;
+    HRESULT hr;
+    if (!out) return E_POINTER;
+    *out = NULL;
+    if (FAILED(hr = GraphFilter::Create(type, &f))) return hr;
+    hr = f->QueryInterface(riid, out);
+    f->Release();
+    return hr;
+}
+
+HRESULT CreateFileWriter(REFIID riid, void **out) { return create_typed(GF_FILEWRITER, riid, out); }
+HRESULT CreateAviMux(REFIID riid, void **out) { return create_typed(GF_AVIMUX, riid, out); }
