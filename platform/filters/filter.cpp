@@ -330,6 +330,8 @@ void PlatformPin::Init(PlatformFilter *owner, PIN_DIRECTION dir, const WCHAR *pi
 bool PlatformPin::TakesPictures(const AM_MEDIA_TYPE *type) const
 {
     const DeviceEntry *e = filter->GetEntry();
+    /* an encoder takes decoded media: a compressed stream goes through what decodes it first */
+    if ((e->kind == FILTER_VIDEO_ENCODER || e->kind == FILTER_AUDIO_ENCODER) && !IsUncompressedType(type)) return false;
     return e->kind != FILTER_VIDEO_ENCODER || CatalogEncoderTakes(e->codec, type);
 }
 

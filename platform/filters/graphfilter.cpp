@@ -26,7 +26,11 @@ void GraphPin::Init(GraphFilter *owner, PIN_DIRECTION dir, const WCHAR *pin_name
 bool GraphPin::Accepts(const AM_MEDIA_TYPE *type) const
 {
     if (IsEqualGUID(preferred.majortype, GUID_NULL) || IsEqualGUID(type->majortype, GUID_NULL)) return true;
-    return IsEqualGUID(type->majortype, preferred.majortype);
+    if (!IsEqualGUID(type->majortype, preferred.majortype)) return false;
+    /* renderers show and play decoded media only */
+    if (direction == PINDIR_INPUT && (filter->Type() == GF_VIDEO_RENDERER || filter->Type() == GF_AUDIO_RENDERER))
+        return IsUncompressedType(type);
+    return true;
 }
 
 void GraphPin::OnConnected() { filter->PinConnected(this); }

@@ -126,6 +126,10 @@ public:
     void StateChanged(bool active);
     void SetSourceSize(int width, int height);
     void GetSourceSize(LONG *width, LONG *height);
+    /* the last frame shown, as a 32-bit DIB's rows (bottom-up) of that size; false when there is none of
+     * that size */
+    bool CopyFrame(BYTE *bits, LONG width, LONG height);
+    void FrameSize(LONG *width, LONG *height);
 
     HWND drain;
     HWND owner;

@@ -14,10 +14,12 @@ void ConnectionPin::InitPin(IBaseFilter *filter, CRITICAL_SECTION *filter_lock, 
     if (type && FAILED(CopyMediaType(&preferred, type))) memset(&preferred, 0, sizeof(preferred));
     peer = NULL;
     memset(&mt, 0, sizeof(mt));
+    transport.Init(this, dir);
 }
 
 void ConnectionPin::TeardownPin()
 {
+    transport.Teardown();
     if (peer) peer->Release();
     peer = NULL;
     FreeMediaType(&mt);
@@ -47,6 +49,13 @@ HRESULT STDMETHODCALLTYPE ConnectionPin::QueryInterface(REFIID riid, void **out)
         AddRef();
         return S_OK;
     }
+    if ((IsEqualIID(riid, IID_IMemInputPin) && direction == PINDIR_INPUT) || IsEqualIID(riid, IID_IPinTransport))
+    {
+        *out = IsEqualIID(riid, IID_IPinTransport) ? static_cast<IPinTransport *>(&transport)
+                                                   : static_cast<void *>(static_cast<IMemInputPin *>(&transport));
+        AddRef();
+        return S_OK;
+    }
     return MoreInterfaces(riid, out);
 }
 
@@ -73,6 +82,15 @@ HRESULT STDMETHODCALLTYPE ConnectionPin::Connect(IPin *receiver, const AM_MEDIA_
         peer->AddRef();
     }
     LeaveCriticalSection(lock);
+    /* a foreign input gets its samples through an allocator agreed now */
+    if (SUCCEEDED(hr) && FAILED(hr = transport.Negotiate(receiver, &offer)))
+    {
+        EnterCriticalSection(lock);
+        peer->Release();
+        peer = NULL;
+        FreeMediaType(&mt);
+        LeaveCriticalSection(lock);
+    }
     if (FAILED(hr))
         receiver->Disconnect();
     else
@@ -115,6 +133,7 @@ HRESULT STDMETHODCALLTYPE ConnectionPin::Disconnect()
     FreeMediaType(&mt);
     LeaveCriticalSection(lock);
     if (!old) return S_FALSE;
+    transport.Disconnected();
     old->Release();
     return S_OK;
 }

@@ -8,6 +8,7 @@
 
 #include "filters/interfaces.h"
 #include "filters/mediatypes.h"
+#include "filters/transport.h"
 
 class ConnectionPin : public IPin
 {
@@ -37,7 +38,10 @@ public:
     HRESULT STDMETHODCALLTYPE EnumMediaTypes(IEnumMediaTypes **out) override;
     HRESULT STDMETHODCALLTYPE QueryInternalConnections(IPin **pins, ULONG *count) override { return E_NOTIMPL; }
     /* streaming calls reach input pins only */
-    HRESULT STDMETHODCALLTYPE EndOfStream() override { return direction == PINDIR_INPUT ? S_OK : E_UNEXPECTED; }
+    HRESULT STDMETHODCALLTYPE EndOfStream() override
+    {
+        return direction == PINDIR_INPUT ? transport.EndOfStreamReached() : E_UNEXPECTED;
+    }
     HRESULT STDMETHODCALLTYPE BeginFlush() override { return direction == PINDIR_INPUT ? S_OK : E_UNEXPECTED; }
     HRESULT STDMETHODCALLTYPE EndFlush() override { return direction == PINDIR_INPUT ? S_OK : E_UNEXPECTED; }
     HRESULT STDMETHODCALLTYPE NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) override
@@ -70,6 +74,7 @@ private:
     WCHAR name[MAX_PIN_NAME];
     IPin *peer;
     AM_MEDIA_TYPE mt;          /* of the connection */
+    PinTransport transport;    /* samples to and from foreign pins */
 };
 
 /* A pin that stands for one stream of its filter (IPlatformPin). */

@@ -167,6 +167,29 @@ void VideoWindow::FrameLoop()
     }
 }
 
+bool VideoWindow::CopyFrame(BYTE *bits, LONG width, LONG height)
+{
+    bool copied = false;
+    EnterCriticalSection(&cs);
+    if (frame && frame_width == width && frame_height == height)
+    {
+        /* a DIB's rows go bottom-up */
+        for (LONG y = 0; y < height; y++)
+            memcpy(bits + (size_t)(height - 1 - y) * width * 4, frame + (size_t)y * width * 4, (size_t)width * 4);
+        copied = true;
+    }
+    LeaveCriticalSection(&cs);
+    return copied;
+}
+
+void VideoWindow::FrameSize(LONG *width, LONG *height)
+{
+    EnterCriticalSection(&cs);
+    *width = frame ? frame_width : 0;
+    *height = frame ? frame_height : 0;
+    LeaveCriticalSection(&cs);
+}
+
 void VideoWindow::Paint(HDC dc)
 {
     RECT rc;

@@ -21,7 +21,7 @@
 #define MAX_LINKS 64
 #define DRAIN_MS 5000
 
-enum node_type { N_FILE, N_ELEMENT, N_FRAGMENT, N_MUX, N_FILESINK, N_VIDEO, N_AUDIO, N_TEE };
+enum node_type { N_FILE, N_ELEMENT, N_FRAGMENT, N_MUX, N_FILESINK, N_VIDEO, N_AUDIO, N_TEE, N_SINK };
 
 struct frame_slot {
     GMutex lock;
@@ -41,6 +41,8 @@ struct node {
     int out_kind;
     GstElement *element;     /* the node's element or bin (owned by the pipeline once built) */
     GstElement *sink;        /* the appsink of a video renderer */
+    GstElement *volume, *panorama;   /* of a sound renderer */
+    double gain, pan;        /* what they are set to: linear gain, -1 (left) .. 1 (right) */
     GstElement *given;       /* element source before build */
     int links_out[MAX_OUTPUTS];   /* link per output, -1 none */
     int seen[3];             /* decodebin pads seen per raw kind */
@@ -186,7 +188,61 @@ int pl_add_file_sink(pipeline *p, const char *path)
 }
 
 int pl_add_video_renderer(pipeline *p) { return add_node(p, N_VIDEO, NULL); }
-int pl_add_audio_renderer(pipeline *p) { return add_node(p, N_AUDIO, NULL); }
+
+int pl_add_audio_renderer(pipeline *p)
+{
+    int id = add_node(p, N_AUDIO, NULL);
+    if (id >= 0) p->nodes[id].gain = 1.0;
+    return id;
+}
+
+int pl_add_element_sink(pipeline *p, void *element)
+{
+    int id;
+    if (!element) return -1;
+    if ((id = add_node(p, N_SINK, NULL)) < 0)
+    {
+        gst_object_unref(gst_object_ref_sink(element));
+        return -1;
+    }
+    p->nodes[id].given = element;
+    return id;
+}
+
+int pl_set_audio(pipeline *p, int node, double gain, double pan)
+{
+    struct node *n;
+    if (node < 0 || node >= p->node_count || p->nodes[node].type != N_AUDIO) return PL_FAILED;
+    n = &p->nodes[node];
+    n->gain = gain < 0.0 ? 0.0 : gain > 1.0 ? 1.0 : gain;
+    n->pan = pan < -1.0 ? -1.0 : pan > 1.0 ? 1.0 : pan;
+    if (n->volume) g_object_set(n->volume, "volume", n->gain, NULL);
+    if (n->panorama) g_object_set(n->panorama, "panorama", (gfloat)n->pan, NULL);
+    return PL_OK;
+}
+
+int pl_get_audio(pipeline *p, int node, double *gain, double *pan)
+{
+    struct node *n;
+    gdouble g;
+    gfloat f;
+    if (node < 0 || node >= p->node_count || p->nodes[node].type != N_AUDIO) return PL_FAILED;
+    n = &p->nodes[node];
+    *gain = n->gain;
+    *pan = n->pan;
+    /* what the elements themselves hold, once they exist */
+    if (n->volume)
+    {
+        g_object_get(n->volume, "volume", &g, NULL);
+        *gain = g;
+    }
+    if (n->panorama)
+    {
+        g_object_get(n->panorama, "panorama", &f, NULL);
+        *pan = f;
+    }
+    return PL_OK;
+}
 
 int pl_add_tee(pipeline *p)
 {
@@ -479,6 +535,34 @@ static GstElement *renderer_bin(struct node *n)
     return bin;
 }
 
+/* The sound device behind a balance and a volume. */
+static GstElement *audio_bin(struct node *n)
+{
+    GstElement *bin = gst_bin_new(NULL);
+    GstElement *convert = make("audioconvert", GST_BIN(bin));
+    GstElement *panorama = make("audiopanorama", GST_BIN(bin));
+    GstElement *volume = make("volume", GST_BIN(bin));
+    GstElement *out = make("audioconvert", GST_BIN(bin));
+    GstElement *sink = make("autoaudiosink", GST_BIN(bin));
+    GstPad *pad;
+
+    if (!convert || !panorama || !volume || !out || !sink
+            || !gst_element_link_many(convert, panorama, volume, out, sink, NULL))
+    {
+        gst_object_unref(gst_object_ref_sink(bin));
+        return NULL;
+    }
+    /* the balance attenuates one side only */
+    g_object_set(panorama, "method", 1, "panorama", (gfloat)n->pan, NULL);
+    g_object_set(volume, "volume", n->gain, NULL);
+    n->volume = volume;
+    n->panorama = panorama;
+    pad = gst_element_get_static_pad(convert, "sink");
+    gst_element_add_pad(bin, gst_ghost_pad_new("sink", pad));
+    gst_object_unref(pad);
+    return bin;
+}
+
 /* What a run that crashed left in a folder: files being written that nobody has touched for an hour (a
  * writer at work touches its file all the time). */
 static void sweep_partials(const char *folder)
@@ -627,8 +711,13 @@ static int build_node(pipeline *p, struct node *n, char *err, int size)
         if ((n->element = renderer_bin(n))) gst_bin_add(bin, n->element);
         break;
     case N_AUDIO:
-        n->element = make("autoaudiosink", bin);
+        if ((n->element = audio_bin(n))) gst_bin_add(bin, n->element);
         break;
+    case N_SINK:
+        gst_bin_add(bin, n->given);
+        n->element = n->given;
+        n->given = NULL;
+        return PL_OK;
     case N_TEE:
         n->element = make("tee", bin);
         break;
@@ -978,6 +1067,11 @@ int pl_get_state(pipeline *p, unsigned timeout_ms, int *state)
 
 int pl_seek(pipeline *p, long long start_ns, long long stop_ns)
 {
+    return pl_seek_rate(p, start_ns, stop_ns, 1.0);
+}
+
+int pl_seek_rate(pipeline *p, long long start_ns, long long stop_ns, double rate)
+{
     int ok;
     if (!p->built) return PL_FAILED;
     g_mutex_lock(&p->lock);
@@ -986,7 +1080,7 @@ int pl_seek(pipeline *p, long long start_ns, long long stop_ns)
     g_mutex_unlock(&p->eos_lock);
     p->bounded = p->bounded || start_ns > 0 || stop_ns >= 0;
     __atomic_store_n(&p->written, (gint64)-1, __ATOMIC_RELAXED);   /* written again from the new start */
-    ok = gst_element_seek(p->bin, 1.0, GST_FORMAT_TIME, GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE,
+    ok = gst_element_seek(p->bin, rate > 0.0 ? rate : 1.0, GST_FORMAT_TIME, GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE,
                           start_ns >= 0 ? GST_SEEK_TYPE_SET : GST_SEEK_TYPE_NONE, start_ns >= 0 ? start_ns : 0,
                           GST_SEEK_TYPE_SET, stop_ns >= 0 ? (gint64)stop_ns : (gint64)GST_CLOCK_TIME_NONE);
     g_mutex_unlock(&p->lock);

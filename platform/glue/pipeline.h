@@ -58,6 +58,13 @@ int pl_add_file_sink(pipeline *p, const char *path);
 int pl_add_video_renderer(pipeline *p);
 /* The default sound device, or a clock-synced fake sink when there is none. */
 int pl_add_audio_renderer(pipeline *p);
+/* A ready-made element (a GstElement *, floating or a reference the pipeline takes) with a "sink" pad
+ * that takes one stream: a sink of the caller's (an application sink). */
+int pl_add_element_sink(pipeline *p, void *element);
+/* The volume of a sound renderer node: linear gain 0..1 and balance -1 (left only) .. 1 (right only),
+ * kept for a pipeline not built yet. pl_get_audio reads back what the elements hold. */
+int pl_set_audio(pipeline *p, int node, double gain, double pan);
+int pl_get_audio(pipeline *p, int node, double *gain, double *pan);
 /* One input, outputs as many as linked; later outputs drop frames rather than hold up the first. */
 int pl_add_tee(pipeline *p);
 
@@ -76,6 +83,8 @@ int pl_get_state(pipeline *p, unsigned timeout_ms, int *state);
 
 /* Flushing, frame-accurate seek; -1 leaves a position as it is (the stop: at the end). */
 int pl_seek(pipeline *p, long long start_ns, long long stop_ns);
+/* The same at a playback rate (> 0; 1.0 is normal speed). */
+int pl_seek_rate(pipeline *p, long long start_ns, long long stop_ns, double rate);
 long long pl_position(pipeline *p);        /* ns, -1 unknown */
 long long pl_duration(pipeline *p);        /* ns, -1 unknown */
 /* Advances the video renderer (node) by frames in PAUSED; PL_MSG_STEP_DONE follows. */

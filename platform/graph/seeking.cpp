@@ -75,6 +75,10 @@ HRESULT STDMETHODCALLTYPE FilterGraph::IsUsingTimeFormat(const GUID *format)
 HRESULT STDMETHODCALLTYPE FilterGraph::SetTimeFormat(const GUID *format)
 {
     if (!format) return E_POINTER;
+    EnterCriticalSection(&cs);
+    bool stopped = state == State_Stopped;
+    LeaveCriticalSection(&cs);
+    if (!stopped) return VFW_E_WRONG_STATE;
     return IsEqualGUID(*format, TIME_FORMAT_MEDIA_TIME) ? S_OK : E_INVALIDARG;
 }
 
@@ -84,7 +88,8 @@ HRESULT STDMETHODCALLTYPE FilterGraph::GetDuration(LONGLONG *duration)
     EnterCriticalSection(&cs);
     *duration = Length();
     LeaveCriticalSection(&cs);
-    return *duration > 0 ? S_OK : E_FAIL;
+    /* no filter of the graph knows a length */
+    return *duration > 0 ? S_OK : E_NOTIMPL;
 }
 
 HRESULT STDMETHODCALLTYPE FilterGraph::GetStopPosition(LONGLONG *stop)
@@ -128,7 +133,9 @@ HRESULT STDMETHODCALLTYPE FilterGraph::SetPositions(LONGLONG *cur, DWORD cur_fla
 
     if ((cur_how != AM_SEEKING_NoPositioning && !cur) || (stop_how != AM_SEEKING_NoPositioning && !stop))
         return E_POINTER;
-    if (cur_how == AM_SEEKING_NoPositioning && stop_how == AM_SEEKING_NoPositioning) return S_OK;
+    if (cur_how == AM_SEEKING_IncrementalPositioning) return E_INVALIDARG;
+    /* no change asked */
+    if (cur_how == AM_SEEKING_NoPositioning && stop_how == AM_SEEKING_NoPositioning) return S_FALSE;
     GetCurrentPosition(&now);
     EnterCriticalSection(&cs);
     current = now;
@@ -164,5 +171,122 @@ HRESULT STDMETHODCALLTYPE FilterGraph::GetAvailable(LONGLONG *earliest, LONGLONG
         *latest = Length();
         LeaveCriticalSection(&cs);
     }
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE FilterGraph::SetRate(double r)
+{
+    if (r <= 0.0 || r != r) return E_INVALIDARG;
+    EnterCriticalSection(&cs);
+    rate = r;
+    /* the new rate takes effect from the position now */
+    if (pl && !seek_pending)
+    {
+        long long ns = pl_position(pl);
+        if (ns >= 0) current = ns / NS_PER_UNIT;
+        ApplySeek();
+    }
+    else
+        seek_pending = seek_pending || r != 1.0;
+    LeaveCriticalSection(&cs);
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE FilterGraph::GetRate(double *r)
+{
+    if (!r) return E_POINTER;
+    EnterCriticalSection(&cs);
+    *r = rate;
+    LeaveCriticalSection(&cs);
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE FilterGraph::GetPreroll(LONGLONG *p)
+{
+    if (!p) return E_POINTER;
+    EnterCriticalSection(&cs);
+    *p = preroll;
+    LeaveCriticalSection(&cs);
+    return S_OK;
+}
+
+/* ---- IMediaPosition: seconds as REFTIME over the same positions ---- */
+
+HRESULT STDMETHODCALLTYPE FilterGraph::get_Duration(REFTIME *length)
+{
+    LONGLONG d;
+    HRESULT hr;
+    if (!length) return E_POINTER;
+    *length = 0;
+    if (FAILED(hr = GetDuration(&d))) return hr;
+    *length = d / 1e7;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE FilterGraph::put_CurrentPosition(REFTIME t)
+{
+    LONGLONG pos = (LONGLONG)(t * 1e7);
+    HRESULT hr = SetPositions(&pos, AM_SEEKING_AbsolutePositioning, NULL, AM_SEEKING_NoPositioning);
+    return FAILED(hr) ? hr : S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE FilterGraph::get_CurrentPosition(REFTIME *t)
+{
+    LONGLONG pos;
+    if (!t) return E_POINTER;
+    GetCurrentPosition(&pos);
+    *t = pos / 1e7;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE FilterGraph::get_StopTime(REFTIME *t)
+{
+    LONGLONG stop;
+    if (!t) return E_POINTER;
+    GetStopPosition(&stop);
+    *t = stop / 1e7;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE FilterGraph::put_StopTime(REFTIME t)
+{
+    LONGLONG stop = (LONGLONG)(t * 1e7);
+    HRESULT hr = SetPositions(NULL, AM_SEEKING_NoPositioning, &stop, AM_SEEKING_AbsolutePositioning);
+    return FAILED(hr) ? hr : S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE FilterGraph::get_PrerollTime(REFTIME *t)
+{
+    if (!t) return E_POINTER;
+    EnterCriticalSection(&cs);
+    *t = preroll / 1e7;
+    LeaveCriticalSection(&cs);
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE FilterGraph::put_PrerollTime(REFTIME t)
+{
+    if (t < 0 || t != t) return E_INVALIDARG;
+    EnterCriticalSection(&cs);
+    preroll = (LONGLONG)(t * 1e7);
+    LeaveCriticalSection(&cs);
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE FilterGraph::CanSeekForward(LONG *can)
+{
+    DWORD caps;
+    if (!can) return E_POINTER;
+    GetCapabilities(&caps);
+    *can = caps & AM_SEEKING_CanSeekForwards ? OATRUE : OAFALSE;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE FilterGraph::CanSeekBackward(LONG *can)
+{
+    DWORD caps;
+    if (!can) return E_POINTER;
+    GetCapabilities(&caps);
+    *can = caps & AM_SEEKING_CanSeekBackwards ? OATRUE : OAFALSE;
     return S_OK;
 }

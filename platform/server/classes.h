@@ -15,6 +15,8 @@ HRESULT CreateRenderEngine(REFIID riid, void **out);         /* CLSID_RenderEngi
 HRESULT CreateWavDest(REFIID riid, void **out);              /* CLSID_WavDest (filters/filter.cpp) */
 HRESULT CreateFilterGraph(REFIID riid, void **out);          /* graph/filtergraph.cpp */
 HRESULT CreateCaptureGraphBuilder(REFIID riid, void **out);  /* graph/capturebuilder.cpp */
+HRESULT CreateFilterMapper(REFIID riid, void **out);         /* CLSID_FilterMapper2 (graph/mapper.cpp) */
+HRESULT CreateSystemClock(REFIID riid, void **out);          /* CLSID_SystemClock (graph/clock.cpp) */
 HRESULT CreateFileWriter(REFIID riid, void **out);           /* filters/graphfilter.cpp */
 HRESULT CreateAviMux(REFIID riid, void **out);               /* filters/graphfilter.cpp */
 /* A compressor, transition or the virtual camera by its class id (filters/filter.cpp): the same filter its

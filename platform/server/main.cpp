@@ -31,6 +31,8 @@ static const ClassEntry classes[] =
     { &CLSID_WavDest, L"WavDest", CreateWavDest, NULL },
     { &CLSID_FilterGraph, L"Filter Graph", CreateFilterGraph, L"quartz.dll" },
     { &CLSID_CaptureGraphBuilder2, L"Capture Graph Builder 2", CreateCaptureGraphBuilder, L"qcap.dll" },
+    { &CLSID_FilterMapper2, L"Filter Mapper2", CreateFilterMapper, L"quartz.dll" },
+    { &CLSID_SystemClock, L"System Clock", CreateSystemClock, L"quartz.dll" },
     { &CLSID_FileWriter, L"File writer", CreateFileWriter, L"qcap.dll" },
     { &CLSID_AviDest, L"AVI Mux", CreateAviMux, L"qcap.dll" },
     { &CLSID_AMTimeline, L"Timeline", CreateTimeline, L"qedit.dll" },
