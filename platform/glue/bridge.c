@@ -12,14 +12,15 @@ struct bridge {
     GstElement *app;         /* the appsrc or appsink, a reference of our own */
 };
 
-static GstCaps *caps_of(const struct bridge_format *f)
+static GstCaps *caps_of(const struct bridge_format *f, int square_pixels)
 {
     GstCaps *caps = NULL;
     switch (f->kind)
     {
     case BRIDGE_VIDEO:
         caps = gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, f->format, "width", G_TYPE_INT, f->width,
-                                   "height", G_TYPE_INT, f->height, "pixel-aspect-ratio", GST_TYPE_FRACTION, 1, 1, NULL);
+                                   "height", G_TYPE_INT, f->height, NULL);
+        if (square_pixels) gst_caps_set_simple(caps, "pixel-aspect-ratio", GST_TYPE_FRACTION, 1, 1, NULL);
         break;
     case BRIDGE_AUDIO:
         caps = gst_caps_new_simple("audio/x-raw", "format", G_TYPE_STRING, f->format, "layout", G_TYPE_STRING,
@@ -83,7 +84,7 @@ bridge *bridge_source_new(const struct bridge_format *f, void **element)
 
     *element = NULL;
     glue_init();
-    if (!(caps = caps_of(f))) return NULL;
+    if (!(caps = caps_of(f, 1))) return NULL;
     parts[n++] = gst_element_factory_make("appsrc", NULL);
     if (!parts[0])
     {
@@ -137,14 +138,16 @@ bridge *bridge_sink_new(const struct bridge_format *f, void **element)
     bridge *b;
     int n = 0, ok = 1;
 
+    struct bridge_format any_rate = *f;
+
     *element = NULL;
     glue_init();
-    if (!(caps = caps_of(f))) return NULL;
-    if (f->kind == BRIDGE_VIDEO)
-    {
-        parts[n++] = gst_element_factory_make("videoconvert", NULL);
-        parts[n++] = gst_element_factory_make("videoscale", NULL);
-    }
+    /* pictures come at the rate they come: the renderer keeps time by their stamps */
+    any_rate.fps_num = any_rate.fps_den = 0;
+    /* the pictures keep their size and whatever aspect their source gave them (a file's decoder may mark
+     * pictures stored bottom-up with a negative one, which a scaler refuses) */
+    if (!(caps = caps_of(&any_rate, 0))) return NULL;
+    if (f->kind == BRIDGE_VIDEO) parts[n++] = gst_element_factory_make("videoconvert", NULL);
     else if (f->kind == BRIDGE_AUDIO)
     {
         parts[n++] = gst_element_factory_make("audioconvert", NULL);

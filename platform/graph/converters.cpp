@@ -120,7 +120,7 @@ public:
             {
                 LONG w, h;
                 if (PictureSize(&mt, &w, &h) && n < size)
-                    n += snprintf(buffer + n, size - n, " ! video/x-raw,width=%ld,height=%ld", (long)w, (long)h);
+                    n += snprintf(buffer + n, size - n, " ! capsfilter caps=video/x-raw,width=%ld,height=%ld", (long)w, (long)h);
                 FreeMediaType(&mt);
             }
             break;

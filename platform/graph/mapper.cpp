@@ -514,8 +514,8 @@ public:
         LONG err;
         if (!instance) guid_text(filter, name);
         instance_key(category, instance ? instance : name, key);
+        /* the key with everything under it */
         err = RegDeleteTreeW(HKEY_CLASSES_ROOT, key);
-        if (!err) err = RegDeleteKeyW(HKEY_CLASSES_ROOT, key);
         return HRESULT_FROM_WIN32(err);
     }
 
