@@ -91,8 +91,8 @@ static void window_event(void *context, LONG code, LONG_PTR p1, LONG_PTR p2)
     ((FilterGraph *)context)->QueueEvent(code, p1, p2);
 }
 
-FilterGraph::FilterGraph()
-    : ref(1), filter_count(0), state(State_Stopped), dirty(false), pl(NULL), renderer_node(-1), renderer(NULL),
+FilterGraph::FilterGraph(IUnknown *outer)
+    : Aggregatable(outer), filter_count(0), state(State_Stopped), dirty(false), pl(NULL), renderer_node(-1), renderer(NULL),
       keeps_files(false), seek_pending(false), bus_thread(NULL), bus_quit(0), error_sent(0), current(0),
       stop_at(-1), event_count(0), completion_code(0), notify_hwnd(NULL), notify_msg(0), notify_param(0),
       notify_flags(0), cancelled_count(0), renderers_expected(0), renderers_done(0), internal_renderers(0),
@@ -157,11 +157,10 @@ FilterGraph::~FilterGraph()
     PlatformObjectDestroyed();
 }
 
-HRESULT STDMETHODCALLTYPE FilterGraph::QueryInterface(REFIID riid, void **out)
+HRESULT FilterGraph::NonDelegatingQueryInterface(REFIID riid, void **out)
 {
-    if (!out) return E_POINTER;
     *out = NULL;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IFilterGraph) || IsEqualIID(riid, IID_IGraphBuilder)
+    if (IsEqualIID(riid, IID_IFilterGraph) || IsEqualIID(riid, IID_IGraphBuilder)
             || IsEqualIID(riid, IID_IFilterGraph2))
         *out = static_cast<IFilterGraph2 *>(this);
     else if (IsEqualIID(riid, IID_IMediaControl))
@@ -194,7 +193,8 @@ HRESULT STDMETHODCALLTYPE FilterGraph::QueryInterface(REFIID riid, void **out)
         *out = static_cast<IFilterChain *>(this);
     else
         return E_NOINTERFACE;
-    AddRef();
+    /* a reference through the interface, on the controlling unknown */
+    static_cast<IUnknown *>(*out)->AddRef();
     return S_OK;
 }
 
@@ -643,14 +643,12 @@ HRESULT STDMETHODCALLTYPE FilterGraph::RemoveChain(IBaseFilter *start, IBaseFilt
     return hr;
 }
 
-HRESULT CreateFilterGraph(REFIID riid, void **out)
+/* aggregatable, as clients of the filter graph may aggregate it */
+HRESULT CreateFilterGraph(IUnknown *outer, REFIID riid, void **out)
 {
     FilterGraph *g;
-    HRESULT hr;
     if (!out) return E_POINTER;
     *out = NULL;
-    if (!(g = new (std::nothrow) FilterGraph())) return E_OUTOFMEMORY;
-    hr = g->QueryInterface(riid, out);
-    g->Release();
-    return hr;
+    if (!(g = new (std::nothrow) FilterGraph(outer))) return E_OUTOFMEMORY;
+    return g->HandOut(riid, out);
 }

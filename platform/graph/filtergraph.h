@@ -9,6 +9,7 @@
 #define MEDIAPLATFORM_FILTERGRAPH_H
 
 #include "filters/graphfilter.h"
+#include "server/aggregate.h"
 
 #define MAX_FILTERS 64
 #define MAX_EVENTS 256
@@ -29,21 +30,15 @@ struct ClientLink;
 class FilterGraph final : public IFilterGraph2, public IMediaControl, public IMediaSeeking, public IMediaEventEx,
                           public IMediaEventSink, public IMediaFilter, public IMediaPosition, public IBasicAudio,
                           public IVideoWindow, public IBasicVideo2, public IVideoFrameStep, public IGraphVersion,
-                          public IObjectWithSite, public IGraphConfig, public IFilterChain
+                          public IObjectWithSite, public IGraphConfig, public IFilterChain, public Aggregatable
 {
 public:
-    FilterGraph();
+    /* outer: the aggregating object, or NULL */
+    explicit FilterGraph(IUnknown *outer);
     ~FilterGraph();
 
-    /* IUnknown */
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **out) override;
-    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&ref); }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        ULONG r = InterlockedDecrement(&ref);
-        if (!r) delete this;
-        return r;
-    }
+    /* IUnknown, through the controlling unknown (aggregate.h) */
+    AGGREGATABLE_IUNKNOWN
 
     /* IFilterGraph */
     HRESULT STDMETHODCALLTYPE AddFilter(IBaseFilter *filter, LPCWSTR name) override;
@@ -269,6 +264,7 @@ public:
     void BusLoop();
 
 private:
+    HRESULT NonDelegatingQueryInterface(REFIID riid, void **out) override;
     HRESULT ChangeState(FILTER_STATE target, REFERENCE_TIME start);
     HRESULT RemoveFilterLocked(IBaseFilter *filter, bool disconnect);
     void Changed() { dirty = true; InterlockedIncrement(&version); }
@@ -306,7 +302,6 @@ private:
     HRESULT GetEdge(int edge, LONG *v);
     void ApplySeek();
 
-    LONG ref;
     CRITICAL_SECTION cs;
     IBaseFilter *filters[MAX_FILTERS];
     WCHAR names[MAX_FILTERS][MAX_FILTER_NAME];

@@ -1172,3 +1172,56 @@ TEST_F(Conformance, ClientFiltersWithOurs)
 }
 
 }  // namespace
+
+namespace {
+
+// ---- Aggregation: a client's object holds the graph inside it ----
+
+class Outer final : public IUnknown
+{
+public:
+    IUnknown *inner = nullptr;
+    LONG ref = 1;
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **out) override
+    {
+        if (IsEqualIID(riid, IID_IUnknown))
+        {
+            *out = this;
+            AddRef();
+            return S_OK;
+        }
+        return inner ? inner->QueryInterface(riid, out) : E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&ref); }
+    ULONG STDMETHODCALLTYPE Release() override { return InterlockedDecrement(&ref); }
+};
+
+TEST(ConformanceAggregation, FilterGraph)
+{
+    const char *I = "IFilterGraph2";
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    Outer outer;
+    IGraphBuilder *gb = nullptr;
+    conf::Returns(I, "aggregated, asked for another interface than IUnknown",
+                  CoCreateInstance(CLSID_FilterGraph, &outer, CLSCTX_INPROC_SERVER, IID_IGraphBuilder, (void **)&gb),
+                  CLASS_E_NOAGGREGATION);
+    conf::Returns(I, "aggregated", CoCreateInstance(CLSID_FilterGraph, &outer, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                                                    (void **)&outer.inner), S_OK);
+    if (outer.inner)
+    {
+        IUnknown *back = nullptr;
+        conf::Returns(I, "the inner unknown gives the graph's interfaces",
+                      outer.inner->QueryInterface(IID_IGraphBuilder, (void **)&gb), S_OK);
+        if (gb)
+        {
+            conf::Holds(I, "an interface of the graph answers for the outer object",
+                        SUCCEEDED(gb->QueryInterface(IID_IUnknown, (void **)&back)) && back == &outer);
+            if (back) back->Release();
+            gb->Release();
+        }
+        conf::Holds(I, "the inner unknown is the last reference", outer.inner->Release() == 0);
+    }
+    CoUninitialize();
+}
+
+}  // namespace
