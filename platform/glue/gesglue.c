@@ -176,15 +176,6 @@ static void set_message(char *message, int size, const char *format, ...)
     va_end(args);
 }
 
-/* Still images made into a PNG of their first frame: a GIF then does not loop and every picture format
- * gdk-pixbuf reads works. The files go with the element. */
-static void remove_files(gpointer data)
-{
-    GPtrArray *files = data;
-    for (guint i = 0; i < files->len; i++) g_unlink(g_ptr_array_index(files, i));
-    g_ptr_array_unref(files);
-}
-
 static int has_extension(const char *path, const char *ext)
 {
     const char *dot = strrchr(path, '.');
@@ -205,22 +196,113 @@ static int is_still_image(const char *path)
     return still;
 }
 
-static char *still_to_png(const char *path, GPtrArray *files, GError **error)
-{
-    GdkPixbuf *pixbuf = gdk_pixbuf_new_from_file(path, error);
-    char *name;
+/*
+ * Still images made into a PNG of their first frame: a GIF then does not loop and every picture format
+ * gdk-pixbuf reads works. A picture file is made into one PNG however many clips and timelines show it:
+ * GES discovers every new file it is given for a tenth of a second or more, which a project of a few
+ * hundred stills would spend waiting. A PNG stays while a timeline uses it, and afterwards, while its
+ * picture file is unchanged, among the STILLS_KEPT most recently used ones.
+ */
+#define STILLS_KEPT 512
 
-    if (!pixbuf) return NULL;
-    if ((name = glue_work_file("still-XXXXXX.png"))) {
-        g_ptr_array_add(files, g_strdup(name));
-        if (!gdk_pixbuf_save(pixbuf, name, "png", error, "compression", "1", NULL)) {
-            g_free(name);
-            name = NULL;
+struct still {
+    dev_t dev;
+    ino_t ino;
+    off_t size;
+    gint64 mtime;       /* ns */
+    char *png;
+    int users;          /* timelines that show it */
+    guint64 used;       /* when it was last let go, in takes */
+};
+
+static GMutex still_lock;
+static GPtrArray *stills_made;
+static guint64 still_clock;
+
+static void still_free(struct still *st)
+{
+    g_unlink(st->png);
+    g_free(st->png);
+    g_free(st);
+}
+
+/* Drops the least recently used PNGs that no timeline uses, beyond STILLS_KEPT. Under still_lock. */
+static void stills_trim(void)
+{
+    while (stills_made && stills_made->len > STILLS_KEPT) {
+        struct still *oldest = NULL;
+        guint at = 0;
+        for (guint i = 0; i < stills_made->len; i++) {
+            struct still *st = g_ptr_array_index(stills_made, i);
+            if (!st->users && (!oldest || st->used < oldest->used)) oldest = st, at = i;
         }
-    } else
-        g_set_error(error, G_FILE_ERROR, G_FILE_ERROR_FAILED, "no room for a picture in %s", glue_work_folder());
-    g_object_unref(pixbuf);
+        if (!oldest) return;
+        g_ptr_array_remove_index_fast(stills_made, at);
+        still_free(oldest);
+    }
+}
+
+/* The PNG of the picture at path (the caller frees the name), counted as used by the timeline whose
+ * list taken is; NULL with error set when the picture cannot be read or written. */
+static char *still_take(const char *path, GPtrArray *taken, GError **error)
+{
+    struct stat sb;
+    struct still *st = NULL;
+    GdkPixbuf *pixbuf;
+    char *name = NULL;
+
+    if (g_stat(path, &sb) < 0) {
+        g_set_error(error, G_FILE_ERROR, g_file_error_from_errno(errno), "%s", g_strerror(errno));
+        return NULL;
+    }
+    g_mutex_lock(&still_lock);
+    if (!stills_made) stills_made = g_ptr_array_new();
+    for (guint i = 0; i < stills_made->len && !st; i++) {
+        struct still *c = g_ptr_array_index(stills_made, i);
+        if (c->dev == sb.st_dev && c->ino == sb.st_ino && c->size == sb.st_size
+                && c->mtime == (gint64)sb.st_mtim.tv_sec * 1000000000 + sb.st_mtim.tv_nsec)
+            st = c;
+    }
+    if (!st && (pixbuf = gdk_pixbuf_new_from_file(path, error))) {
+        if (!(name = glue_work_file("still-XXXXXX.png")))
+            g_set_error(error, G_FILE_ERROR, G_FILE_ERROR_FAILED, "no room for a picture in %s",
+                        glue_work_folder());
+        else if (!gdk_pixbuf_save(pixbuf, name, "png", error, "compression", "1", NULL)) {
+            g_unlink(name);
+            g_clear_pointer(&name, g_free);
+        } else {
+            st = g_new0(struct still, 1);
+            st->dev = sb.st_dev;
+            st->ino = sb.st_ino;
+            st->size = sb.st_size;
+            st->mtime = (gint64)sb.st_mtim.tv_sec * 1000000000 + sb.st_mtim.tv_nsec;
+            st->png = name;
+            g_ptr_array_add(stills_made, st);
+        }
+        g_object_unref(pixbuf);
+    }
+    if (st) {
+        st->users++;
+        g_ptr_array_add(taken, st);
+        name = g_strdup(st->png);
+    }
+    g_mutex_unlock(&still_lock);
     return name;
+}
+
+/* A timeline lets go of the stills it showed. */
+static void stills_let_go(gpointer data)
+{
+    GPtrArray *taken = data;
+    g_mutex_lock(&still_lock);
+    for (guint i = 0; i < taken->len; i++) {
+        struct still *st = g_ptr_array_index(taken, i);
+        st->users--;
+        st->used = ++still_clock;
+    }
+    stills_trim();
+    g_mutex_unlock(&still_lock);
+    g_ptr_array_unref(taken);
 }
 
 /* Each clip's elements go to its group's track only, and only the file's first stream of that kind: a
@@ -664,7 +746,7 @@ static int add_source(GESLayer *layer, GESTrack *track, const struct gg_group *g
     if (length <= 0) return GG_OK;
     if (is_still_image(s->path)) {
         if (!g->video) return GG_OK;    /* a picture has no sound; the track stays silent */
-        if (!(name = still_to_png(s->path, stills, &error))) {
+        if (!(name = still_take(s->path, stills, &error))) {
             set_message(message, size, "%s: %s", s->path, error ? error->message : "unreadable picture");
             g_clear_error(&error);
             return GG_UNSUPPORTED;
@@ -944,7 +1026,7 @@ int gg_timeline_build(const struct gg_group *groups, int count, int64_t length, 
     layers = g_new0(GESLayer *, total_layers + 1);
     for (int i = 0; i <= total_layers; i++) layers[i] = ges_timeline_append_layer(tl->ges);
 
-    stills = g_ptr_array_new_with_free_func(g_free);
+    stills = g_ptr_array_new();
     reading = g_ptr_array_new_with_free_func(glue_reading_end);
     for (int gi = 0, base = 0; gi < count && status == GG_OK; base += groups[gi].layers, gi++) {
         const struct gg_group *g = &groups[gi];
@@ -1014,14 +1096,14 @@ int gg_timeline_build(const struct gg_group *groups, int count, int64_t length, 
             gst_element_add_pad(tl->bin, gst_ghost_pad_new(tl->pad_names[i], src));
             gst_object_unref(src);
         }
-        g_object_set_data_full(G_OBJECT(tl->bin), "gg-stills", stills, remove_files);
+        g_object_set_data_full(G_OBJECT(tl->bin), "gg-stills", stills, stills_let_go);
         /* the sources count as being read for as long as the timeline's element lives */
         g_object_set_data_full(G_OBJECT(tl->bin), "gg-reading", reading, (GDestroyNotify)g_ptr_array_unref);
         glue_watch_raw_rows(tl->bin);
         stills = NULL;
         reading = NULL;
     }
-    if (stills) remove_files(stills);
+    if (stills) stills_let_go(stills);
     if (reading) g_ptr_array_unref(reading);
     if (status != GG_OK) {
         gg_timeline_free(tl);

@@ -530,6 +530,23 @@ TEST(TimelineRender, StillHeldForItsLengthAndGapsBlackAndSilent)
         EXPECT_GT(level("still.avi", 3.1, 3.9), 1000.0) << still;
         EXPECT_NEAR(60, probe("still.avi", "stream=nb_read_frames"), 1) << still;
     }
+    // a picture shown twice, then rewritten on disk: the next render shows it as it is now
+    for (const char *colour : {"red", "blue"})
+    {
+        ASSERT_TRUE(ffmpeg(std::string("-f lavfi -i color=") + colour + ":size=160x120 -frames:v 1", "changing.jpg"));
+        Tl t;
+        Ref<IAMTimelineObj> video, vtrack;
+        ASSERT_EQ(S_OK, t.Group(true, W, H, 24, 15, &video));
+        ASSERT_EQ(S_OK, t.AddTrack(video, -1, &vtrack));
+        ASSERT_EQ(S_OK, t.AddSource(vtrack, "changing.jpg", 0, S, 0, S));
+        ASSERT_EQ(S_OK, t.AddSource(vtrack, "changing.jpg", S, 2 * S, 0, S));
+        ASSERT_EQ(S_OK, render(t.tl, "changing.avi"));
+        for (double at : {0.5, 1.5})
+        {
+            Rgb c = pixel(frame_at("changing.avi", at), 160, 120);
+            EXPECT_TRUE(*colour == 'r' ? is_red(c) : is_blue(c)) << colour << " at " << at;
+        }
+    }
 }
 
 /* ---- Formats and cuts ---- */
