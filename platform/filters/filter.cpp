@@ -4,6 +4,8 @@
  * pipeline. Its pins keep the graph's connections and media types; no samples pass through them, the
  * media flows inside the pipeline the graph builds from the connected filters.
  */
+#include "server/aggregate.h"
+#include "server/classes.h"
 #include "server/lifetime.h"
 #include "filters/filter.h"
 #include "glue/gstglue.h"
@@ -77,11 +79,12 @@ private:
 
 /* ---- The filter ---- */
 
-class PlatformFilter final : public FilterBase, public IAMVideoCompression, public IPlatformFilter
+class PlatformFilter final : public FilterBase, public IAMVideoCompression, public IPlatformFilter,
+                             public Aggregatable
 {
 public:
-    explicit PlatformFilter(const DeviceEntry *e)
-        : ref(1), entry(*e), pin_count(0), quality(-1.0), keyframe_rate(-1), camera(NULL)
+    PlatformFilter(const DeviceEntry *e, IUnknown *outer)
+        : Aggregatable(outer), entry(*e), pin_count(0), quality(-1.0), keyframe_rate(-1), camera(NULL)
     {
         switch (entry.kind)
         {
@@ -124,32 +127,7 @@ public:
         PlatformObjectDestroyed();
     }
 
-    /* IUnknown */
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **out) override
-    {
-        if (!out) return E_POINTER;
-        *out = NULL;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IPersist)
-                || IsEqualIID(riid, IID_IMediaFilter) || IsEqualIID(riid, IID_IBaseFilter))
-            *out = static_cast<IBaseFilter *>(this);
-        else if (IsEqualIID(riid, IID_IAMVideoCompression) && HasCompressionSettings())
-            *out = static_cast<IAMVideoCompression *>(this);
-        else if (IsEqualIID(riid, IID_IPlatformFilter))
-            *out = static_cast<IPlatformFilter *>(this);
-        else if (camera)
-            return CameraFilterInterface(camera, riid, out);   /* formats and picture controls */
-        else
-            return E_NOINTERFACE;
-        AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&ref); }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        ULONG r = InterlockedDecrement(&ref);
-        if (!r) delete this;
-        return r;
-    }
+    AGGREGATABLE_IUNKNOWN
 
     /* IPersist */
     HRESULT STDMETHODCALLTYPE GetClassID(CLSID *clsid) override
@@ -296,6 +274,17 @@ public:
     IPin *PinListItem(ULONG i) override { return &pins[i]; }
 
 private:
+    HRESULT NonDelegatingQueryInterface(REFIID riid, void **out) override
+    {
+        if (IsEqualIID(riid, IID_IPersist) || IsEqualIID(riid, IID_IMediaFilter) || IsEqualIID(riid, IID_IBaseFilter))
+            return Hand(static_cast<IBaseFilter *>(this), out);
+        if (IsEqualIID(riid, IID_IAMVideoCompression) && HasCompressionSettings())
+            return Hand(static_cast<IAMVideoCompression *>(this), out);
+        if (IsEqualIID(riid, IID_IPlatformFilter))
+            return Hand(static_cast<IPlatformFilter *>(this), out);
+        if (camera) return CameraFilterInterface(camera, riid, out);   /* formats and picture controls */
+        return E_NOINTERFACE;
+    }
     bool HasCompressionSettings() const
     {
         return entry.kind == FILTER_VIDEO_ENCODER
@@ -305,7 +294,6 @@ private:
     {
         return (LONG)glue_element_default_int(entry.codec->element, entry.codec->keyframe_property, 0);
     }
-    LONG ref;
     DeviceEntry entry;
     PlatformPin pins[3];
     int pin_count;
@@ -339,21 +327,18 @@ HRESULT PlatformPin::MoreInterfaces(REFIID riid, void **out)
     return CameraPinInterface(filter->CaptureCamera(), riid, out);
 }
 
-HRESULT CreatePlatformFilter(const DeviceEntry *entry, REFIID riid, void **out)
+HRESULT CreatePlatformFilter(const DeviceEntry *entry, IUnknown *outer, REFIID riid, void **out)
 {
     PlatformFilter *filter;
-    HRESULT hr;
 
     if (!out) return E_POINTER;
     *out = NULL;
     if (!entry) return E_INVALIDARG;
-    if (!(filter = new (std::nothrow) PlatformFilter(entry))) return E_OUTOFMEMORY;
-    hr = filter->QueryInterface(riid, out);
-    filter->Release();
-    return hr;
+    if (!(filter = new (std::nothrow) PlatformFilter(entry, outer))) return E_OUTOFMEMORY;
+    return filter->HandOut(riid, out);
 }
 
-HRESULT CreateCatalogFilter(REFCLSID clsid, REFIID riid, void **out)
+HRESULT CreateCatalogFilter(REFCLSID clsid, IUnknown *outer, REFIID riid, void **out)
 {
     DeviceEntry entry;
     HRESULT hr;
@@ -361,17 +346,17 @@ HRESULT CreateCatalogFilter(REFCLSID clsid, REFIID riid, void **out)
     if (!out) return E_POINTER;
     *out = NULL;
     if (FAILED(hr = CatalogEntryFor(clsid, &entry))) return hr;
-    return CreatePlatformFilter(&entry, riid, out);
+    return CreatePlatformFilter(&entry, outer, riid, out);
 }
 
 /* WavDest: between an audio stream and a File Writer, it makes a RIFF WAVE file of whatever audio reaches
  * it (the "platformwavdest" element). Input: any audio; output: a byte stream (MEDIATYPE_Stream, WAVE). */
-HRESULT CreateWavDest(REFIID riid, void **out)
+HRESULT CreateWavDest(IUnknown *outer, REFIID riid, void **out)
 {
     DeviceEntry entry;
     memset(&entry, 0, sizeof(entry));
     entry.clsid = CLSID_WavDest;
     lstrcpynW(entry.name, L"WavDest", ARRAYSIZE(entry.name));
     entry.kind = FILTER_WAVDEST;
-    return CreatePlatformFilter(&entry, riid, out);
+    return CreatePlatformFilter(&entry, outer, riid, out);
 }

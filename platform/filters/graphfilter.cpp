@@ -2,6 +2,7 @@
  * The graph's own filters: file source, AVI multiplexer, File Writer, renderers and the capture tee.
  * They hold pins and settings; the graph turns them into pipeline nodes when it runs.
  */
+#include "server/classes.h"
 #include "server/lifetime.h"
 #include "filters/graphfilter.h"
 #include "glue/discover.h"
@@ -41,8 +42,8 @@ static AM_MEDIA_TYPE major_only(REFGUID major)
     return mt;
 }
 
-GraphFilter::GraphFilter(GraphFilterType t)
-    : ref(1), type(t), pin_count(0), dos_path(NULL),
+GraphFilter::GraphFilter(GraphFilterType t, IUnknown *outer)
+    : Aggregatable(outer), type(t), pin_count(0), dos_path(NULL),
       unix_path(NULL), mode(0), streams(NULL), stream_count(0), window(NULL)
 {
     AM_MEDIA_TYPE any = major_only(GUID_NULL), video = major_only(MEDIATYPE_Video), audio = major_only(MEDIATYPE_Audio);
@@ -95,7 +96,7 @@ void GraphFilter::AddPin(PIN_DIRECTION dir, const WCHAR *name, const AM_MEDIA_TY
 HRESULT GraphFilter::Create(GraphFilterType type, GraphFilter **out)
 {
     if (!out) return E_POINTER;
-    *out = new (std::nothrow) GraphFilter(type);
+    *out = new (std::nothrow) GraphFilter(type, NULL);
     if (!*out) return E_OUTOFMEMORY;
     if (type == GF_VIDEO_RENDERER && !(*out)->window)
     {
@@ -126,7 +127,7 @@ HRESULT GraphFilter::CreateSource(const WCHAR *path, GraphFilter **out)
     if (!out) return E_POINTER;
     *out = NULL;
     if (!path) return E_POINTER;
-    if (!(f = new (std::nothrow) GraphFilter(GF_SOURCE))) return E_OUTOFMEMORY;
+    if (!(f = new (std::nothrow) GraphFilter(GF_SOURCE, NULL))) return E_OUTOFMEMORY;
     if (FAILED(hr = f->Load(path, NULL)))
     {
         f->Release();
@@ -252,30 +253,21 @@ void GraphFilter::PinConnected(GraphPin *pin)
     LeaveCriticalSection(&cs);
 }
 
-HRESULT STDMETHODCALLTYPE GraphFilter::QueryInterface(REFIID riid, void **out)
+HRESULT GraphFilter::NonDelegatingQueryInterface(REFIID riid, void **out)
 {
-    if (!out) return E_POINTER;
-    *out = NULL;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IPersist)
-            || IsEqualIID(riid, IID_IMediaFilter) || IsEqualIID(riid, IID_IBaseFilter))
-        *out = static_cast<IBaseFilter *>(this);
-    else if (type == GF_FILEWRITER && (IsEqualIID(riid, IID_IFileSinkFilter) || IsEqualIID(riid, IID_IFileSinkFilter2)))
-        *out = static_cast<IFileSinkFilter2 *>(this);
-    else if (type == GF_SOURCE && IsEqualIID(riid, IID_IFileSourceFilter))
-        *out = static_cast<IFileSourceFilter *>(this);
-    else if (IsEqualIID(riid, IID_IGraphFilter))
+    if (IsEqualIID(riid, IID_IPersist) || IsEqualIID(riid, IID_IMediaFilter) || IsEqualIID(riid, IID_IBaseFilter))
+        return Hand(static_cast<IBaseFilter *>(this), out);
+    if (type == GF_FILEWRITER && (IsEqualIID(riid, IID_IFileSinkFilter) || IsEqualIID(riid, IID_IFileSinkFilter2)))
+        return Hand(static_cast<IFileSinkFilter2 *>(this), out);
+    if (type == GF_SOURCE && IsEqualIID(riid, IID_IFileSourceFilter))
+        return Hand(static_cast<IFileSourceFilter *>(this), out);
+    if (IsEqualIID(riid, IID_IGraphFilter))
+    {
         *out = this;
-    else
-        return E_NOINTERFACE;
-    AddRef();
-    return S_OK;
-}
-
-ULONG STDMETHODCALLTYPE GraphFilter::Release()
-{
-    ULONG r = InterlockedDecrement(&ref);
-    if (!r) delete this;
-    return r;
+        AddRef();
+        return S_OK;
+    }
+    return E_NOINTERFACE;
 }
 
 HRESULT STDMETHODCALLTYPE GraphFilter::GetClassID(CLSID *clsid)
@@ -361,17 +353,14 @@ HRESULT STDMETHODCALLTYPE GraphFilter::GetMode(DWORD *flags)
 
 /* ---- Class table creators ---- */
 
-static HRESULT create_typed(GraphFilterType type, REFIID riid, void **out)
+static HRESULT create_typed(GraphFilterType type, IUnknown *outer, REFIID riid, void **out)
 {
     GraphFilter *f;
-    HRESULT hr;
     if (!out) return E_POINTER;
     *out = NULL;
-    if (FAILED(hr = GraphFilter::Create(type, &f))) return hr;
-    hr = f->QueryInterface(riid, out);
-    f->Release();
-    return hr;
+    if (!(f = new (std::nothrow) GraphFilter(type, outer))) return E_OUTOFMEMORY;
+    return f->HandOut(riid, out);
 }
 
-HRESULT CreateFileWriter(REFIID riid, void **out) { return create_typed(GF_FILEWRITER, riid, out); }
-HRESULT CreateAviMux(REFIID riid, void **out) { return create_typed(GF_AVIMUX, riid, out); }
+HRESULT CreateFileWriter(IUnknown *outer, REFIID riid, void **out) { return create_typed(GF_FILEWRITER, outer, riid, out); }
+HRESULT CreateAviMux(IUnknown *outer, REFIID riid, void **out) { return create_typed(GF_AVIMUX, outer, riid, out); }

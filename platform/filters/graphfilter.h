@@ -6,6 +6,7 @@
 #ifndef MEDIAPLATFORM_GRAPHFILTER_H
 #define MEDIAPLATFORM_GRAPHFILTER_H
 
+#include "server/aggregate.h"
 #include "filters/filterbase.h"
 #include "filters/pin.h"
 
@@ -51,20 +52,18 @@ struct SourceStream
     int fps_num, fps_den;   /* as measured; 0/1 when unknown */
 };
 
-class GraphFilter final : public FilterBase, public IFileSinkFilter2, public IFileSourceFilter
+class GraphFilter final : public FilterBase, public IFileSinkFilter2, public IFileSourceFilter, public Aggregatable
 {
 public:
-    explicit GraphFilter(GraphFilterType type);
+    /* outer: the aggregating object, or NULL */
+    GraphFilter(GraphFilterType type, IUnknown *outer);
     ~GraphFilter();
 
     /* a file source over the file's streams; error codes for a missing, unreadable or foreign file */
     static HRESULT CreateSource(const WCHAR *dos_path, GraphFilter **out);
     static HRESULT Create(GraphFilterType type, GraphFilter **out);
 
-    /* IUnknown */
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **out) override;
-    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&ref); }
-    ULONG STDMETHODCALLTYPE Release() override;
+    AGGREGATABLE_IUNKNOWN
 
     /* IPersist */
     HRESULT STDMETHODCALLTYPE GetClassID(CLSID *clsid) override;
@@ -92,10 +91,10 @@ public:
     void PinConnected(GraphPin *pin);
 
 private:
+    HRESULT NonDelegatingQueryInterface(REFIID riid, void **out) override;
     void StateChanged(FILTER_STATE s) override;
     void AddPin(PIN_DIRECTION dir, const WCHAR *name, const AM_MEDIA_TYPE *type, int index);
 
-    LONG ref;
     GraphFilterType type;
     GraphPin pins[GF_MAX_PINS];
     int pin_count;

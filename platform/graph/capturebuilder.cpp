@@ -2,13 +2,13 @@
  * The capture graph builder: an AVI multiplexer and File Writer for a path, streams of a source rendered
  * through an optional intermediate filter into a sink, and interfaces found along the connections.
  */
+#include "server/aggregate.h"
+#include "server/classes.h"
 #include "server/lifetime.h"
 #include "filters/graphfilter.h"
 
 #include <string.h>
 #include <new>
-
-HRESULT CreateFilterGraph(REFIID riid, void **out);
 
 static GUID pin_major(IPin *pin)
 {
@@ -95,35 +95,17 @@ static GraphFilter *graph_filter_of_pin(IPin *pin)
     return gf;
 }
 
-class CaptureBuilder final : public ICaptureGraphBuilder2
+class CaptureBuilder final : public ICaptureGraphBuilder2, public Aggregatable
 {
 public:
-    CaptureBuilder() : ref(1), graph(NULL) { PlatformObjectCreated(); }
+    explicit CaptureBuilder(IUnknown *outer) : Aggregatable(outer), graph(NULL) { PlatformObjectCreated(); }
     ~CaptureBuilder()
     {
         if (graph) graph->Release();
         PlatformObjectDestroyed();
     }
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **out) override
-    {
-        if (!out) return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_ICaptureGraphBuilder2))
-        {
-            *out = static_cast<ICaptureGraphBuilder2 *>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = NULL;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&ref); }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        ULONG r = InterlockedDecrement(&ref);
-        if (!r) delete this;
-        return r;
-    }
+    AGGREGATABLE_IUNKNOWN
 
     /* a graph once set stays, as Windows keeps it */
     HRESULT STDMETHODCALLTYPE SetFiltergraph(IGraphBuilder *g) override
@@ -157,6 +139,11 @@ public:
                                       BOOL unconnected, int num, IPin **out) override;
 
 private:
+    HRESULT NonDelegatingQueryInterface(REFIID riid, void **out) override
+    {
+        if (IsEqualIID(riid, IID_ICaptureGraphBuilder2)) return Hand(static_cast<ICaptureGraphBuilder2 *>(this), out);
+        return E_NOINTERFACE;
+    }
     HRESULT NeedGraph()
     {
         if (graph) return S_OK;
@@ -166,7 +153,6 @@ private:
     HRESULT PreviewPin(IPin *capture, IPin **preview);
     HRESULT TryPin(IPin *pin, const GUID *type, IBaseFilter *intermediate, IBaseFilter *sink);
 
-    LONG ref;
     IGraphBuilder *graph;
 };
 
@@ -462,14 +448,11 @@ HRESULT STDMETHODCALLTYPE CaptureBuilder::FindPin(IUnknown *source, PIN_DIRECTIO
     return *out ? S_OK : E_FAIL;
 }
 
-HRESULT CreateCaptureGraphBuilder(REFIID riid, void **out)
+HRESULT CreateCaptureGraphBuilder(IUnknown *outer, REFIID riid, void **out)
 {
     CaptureBuilder *b;
-    HRESULT hr;
     if (!out) return E_POINTER;
     *out = NULL;
-    if (!(b = new (std::nothrow) CaptureBuilder())) return E_OUTOFMEMORY;
-    hr = b->QueryInterface(riid, out);
-    b->Release();
-    return hr;
+    if (!(b = new (std::nothrow) CaptureBuilder(outer))) return E_OUTOFMEMORY;
+    return b->HandOut(riid, out);
 }
