@@ -32,6 +32,37 @@ static GUID subtype_from_tag(DWORD tag)
 }
 
 class PlatformFilter;
+class PlatformPin;
+
+/* IAMVideoCompression on an encoder's output pin, where programs look for it: the filter's settings under
+ * the pin's identity. */
+class PinCompression final : public IAMVideoCompression
+{
+public:
+    void Init(IPin *p, PlatformFilter *f) { pin = p; filter = f; }
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **out) override { return pin->QueryInterface(riid, out); }
+    ULONG STDMETHODCALLTYPE AddRef() override { return pin->AddRef(); }
+    ULONG STDMETHODCALLTYPE Release() override { return pin->Release(); }
+
+    HRESULT STDMETHODCALLTYPE put_KeyFrameRate(LONG rate) override;
+    HRESULT STDMETHODCALLTYPE get_KeyFrameRate(LONG *rate) override;
+    HRESULT STDMETHODCALLTYPE put_PFramesPerKeyFrame(LONG frames) override;
+    HRESULT STDMETHODCALLTYPE get_PFramesPerKeyFrame(LONG *frames) override;
+    HRESULT STDMETHODCALLTYPE put_Quality(double q) override;
+    HRESULT STDMETHODCALLTYPE get_Quality(double *q) override;
+    HRESULT STDMETHODCALLTYPE put_WindowSize(DWORDLONG size) override;
+    HRESULT STDMETHODCALLTYPE get_WindowSize(DWORDLONG *size) override;
+    HRESULT STDMETHODCALLTYPE GetInfo(LPWSTR version, int *version_size, LPWSTR description, int *description_size,
+                                      LONG *default_keyframe_rate, LONG *default_pframes, double *default_quality,
+                                      LONG *capabilities) override;
+    HRESULT STDMETHODCALLTYPE OverrideKeyFrame(LONG frame) override;
+    HRESULT STDMETHODCALLTYPE OverrideFrameSize(LONG frame, LONG size) override;
+
+private:
+    IPin *pin;
+    PlatformFilter *filter;
+};
 
 /* ---- IPin: part of the filter object, counted with it ---- */
 
@@ -71,10 +102,11 @@ private:
         return offer;
     }
     bool TakesPictures(const AM_MEDIA_TYPE *type) const;
-    /* IAMStreamConfig on a capture filter's pin, as on the filter */
+    /* IAMStreamConfig on a capture filter's pin, as on the filter; IAMVideoCompression on an encoder's */
     HRESULT MoreInterfaces(REFIID riid, void **out) override;
 
     PlatformFilter *filter;
+    PinCompression compression;
 };
 
 /* ---- The filter ---- */
@@ -106,6 +138,7 @@ public:
             break;
         case FILTER_CAPTURE:
             pins[0].Init(this, PINDIR_OUTPUT, L"Capture", MEDIATYPE_Video, GUID_NULL);
+            pins[0].SetCategory(PIN_CATEGORY_CAPTURE);
             pin_count = 1;
             camera = CameraCreate(&entry, static_cast<IBaseFilter *>(this), static_cast<IPin *>(&pins[0]));
             break;
@@ -270,6 +303,11 @@ public:
     }
 
     Camera *CaptureCamera() const { return camera; }
+    bool HasCompressionSettings() const
+    {
+        return entry.kind == FILTER_VIDEO_ENCODER
+            && (entry.codec->knob != KNOB_NONE || entry.codec->keyframe_property);
+    }
     ULONG PinListCount() override { return pin_count; }
     IPin *PinListItem(ULONG i) override { return &pins[i]; }
 
@@ -284,11 +322,6 @@ private:
             return Hand(static_cast<IPlatformFilter *>(this), out);
         if (camera) return CameraFilterInterface(camera, riid, out);   /* formats and picture controls */
         return E_NOINTERFACE;
-    }
-    bool HasCompressionSettings() const
-    {
-        return entry.kind == FILTER_VIDEO_ENCODER
-            && (entry.codec->knob != KNOB_NONE || entry.codec->keyframe_property);
     }
     LONG DefaultKeyFrameRate() const
     {
@@ -312,6 +345,7 @@ void PlatformPin::Init(PlatformFilter *owner, PIN_DIRECTION dir, const WCHAR *pi
     type.lSampleSize = type.bFixedSizeSamples ? 1 : 0;
     type.bTemporalCompression = !type.bFixedSizeSamples;
     filter = owner;
+    compression.Init(static_cast<IPin *>(this), owner);
     InitPin(static_cast<IBaseFilter *>(owner), &owner->cs, dir, pin_name, &type);
 }
 
@@ -324,7 +358,40 @@ bool PlatformPin::TakesPictures(const AM_MEDIA_TYPE *type) const
 HRESULT PlatformPin::MoreInterfaces(REFIID riid, void **out)
 {
     if (direction != PINDIR_OUTPUT) return ConnectionPin::MoreInterfaces(riid, out);
+    if (IsEqualIID(riid, IID_IAMVideoCompression) && filter->HasCompressionSettings())
+    {
+        *out = static_cast<IAMVideoCompression *>(&compression);
+        AddRef();
+        return S_OK;
+    }
     return CameraPinInterface(filter->CaptureCamera(), riid, out);
+}
+
+HRESULT STDMETHODCALLTYPE PinCompression::put_KeyFrameRate(LONG rate) { return filter->put_KeyFrameRate(rate); }
+HRESULT STDMETHODCALLTYPE PinCompression::get_KeyFrameRate(LONG *rate) { return filter->get_KeyFrameRate(rate); }
+HRESULT STDMETHODCALLTYPE PinCompression::put_PFramesPerKeyFrame(LONG frames)
+{
+    return filter->put_PFramesPerKeyFrame(frames);
+}
+HRESULT STDMETHODCALLTYPE PinCompression::get_PFramesPerKeyFrame(LONG *frames)
+{
+    return filter->get_PFramesPerKeyFrame(frames);
+}
+HRESULT STDMETHODCALLTYPE PinCompression::put_Quality(double q) { return filter->put_Quality(q); }
+HRESULT STDMETHODCALLTYPE PinCompression::get_Quality(double *q) { return filter->get_Quality(q); }
+HRESULT STDMETHODCALLTYPE PinCompression::put_WindowSize(DWORDLONG size) { return filter->put_WindowSize(size); }
+HRESULT STDMETHODCALLTYPE PinCompression::get_WindowSize(DWORDLONG *size) { return filter->get_WindowSize(size); }
+HRESULT STDMETHODCALLTYPE PinCompression::GetInfo(LPWSTR version, int *version_size, LPWSTR description,
+                                                  int *description_size, LONG *default_keyframe_rate,
+                                                  LONG *default_pframes, double *default_quality, LONG *capabilities)
+{
+    return filter->GetInfo(version, version_size, description, description_size, default_keyframe_rate,
+                           default_pframes, default_quality, capabilities);
+}
+HRESULT STDMETHODCALLTYPE PinCompression::OverrideKeyFrame(LONG frame) { return filter->OverrideKeyFrame(frame); }
+HRESULT STDMETHODCALLTYPE PinCompression::OverrideFrameSize(LONG frame, LONG size)
+{
+    return filter->OverrideFrameSize(frame, size);
 }
 
 HRESULT CreatePlatformFilter(const DeviceEntry *entry, IUnknown *outer, REFIID riid, void **out)
