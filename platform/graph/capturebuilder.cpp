@@ -435,7 +435,7 @@ HRESULT STDMETHODCALLTYPE CaptureBuilder::RenderStream(const GUID *category, con
         if (owner) owner->Release();
         if (pin_direction(pin) != PINDIR_OUTPUT) hr = E_INVALIDARG;
         else if (!in_graph) hr = VFW_E_NOT_IN_GRAPH;
-        else if (!pin_matches(pin, category, type)) hr = E_FAIL;
+        else if (!pin_matches(pin, category, NULL)) hr = E_FAIL;   /* the type TryPin checks, where it is known */
         else if (pin_connected(pin)) hr = VFW_E_ALREADY_CONNECTED;
         else hr = TryPin(pin, type, intermediate, sink);
         pin->Release();
