@@ -118,6 +118,14 @@ static int add_node(pipeline *p, int type, const char *text)
     return p->node_count++;
 }
 
+/* A ready-made element handed over: the node holds one full reference to it, whether the caller's was
+ * floating (a bin just made) or already its own. */
+static GstElement *take_element(void *element)
+{
+    if (g_object_is_floating(element)) gst_object_ref_sink(element);
+    return element;
+}
+
 int pl_add_file_source(pipeline *p, const char *path, int count, const int *kinds)
 {
     int id;
@@ -143,8 +151,9 @@ void pl_set_output_rate(pipeline *p, int node, int output, int num, int den)
 int pl_add_element_source(pipeline *p, void *element, int count, const char *const *pads, const int *kinds)
 {
     int id;
-    if (!element || count < 0 || count > MAX_OUTPUTS) return -1;
-    if ((id = add_node(p, N_ELEMENT, NULL)) < 0)
+    if (!element) return -1;
+    take_element(element);
+    if (count < 0 || count > MAX_OUTPUTS || (id = add_node(p, N_ELEMENT, NULL)) < 0)
     {
         gst_object_unref(element);
         return -1;
@@ -201,9 +210,10 @@ int pl_add_element_sink(pipeline *p, void *element)
 {
     int id;
     if (!element) return -1;
+    take_element(element);
     if ((id = add_node(p, N_SINK, NULL)) < 0)
     {
-        gst_object_unref(gst_object_ref_sink(element));
+        gst_object_unref(element);
         return -1;
     }
     p->nodes[id].given = element;
@@ -719,6 +729,7 @@ static int build_node(pipeline *p, struct node *n, char *err, int size)
     case N_SINK:
         gst_bin_add(bin, n->given);
         n->element = n->given;
+        gst_object_unref(n->given);
         n->given = NULL;
         return PL_OK;
     case N_TEE:

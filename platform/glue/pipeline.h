@@ -41,11 +41,11 @@ void pl_free(pipeline *p);
 /* filesrc ! decodebin; output i is the i-th stream, kinds[i] PL_RAW_VIDEO or PL_RAW_AUDIO in container
  * order. Streams that feed nothing are drained into fakesinks. */
 int pl_add_file_source(pipeline *p, const char *path, int count, const int *kinds);
-/* A ready-made element (a GstElement *; the pipeline takes the reference) with one named source pad per
- * stream. */
 /* The frame rate of a file source's video output as measured; pictures written from it get that rate
  * (some containers only guess one for the decoder). */
 void pl_set_output_rate(pipeline *p, int node, int output, int num, int den);
+/* A ready-made element (a GstElement *, floating or a reference the pipeline takes) with one named source
+ * pad per stream. */
 int pl_add_element_source(pipeline *p, void *element, int count, const char *const *pads, const int *kinds);
 /* A gst-launch fragment. inputs 0 (a live source such as a camera) or 1; out_kind what its one output
  * delivers (0: no output). */
