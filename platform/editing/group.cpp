@@ -1,0 +1,268 @@
+// Groups: the top of the tree, one output stream of the timeline each, with its media type, frame rate,
+// name and the layers below it (composition.cpp).
+#include "editing/nodes.h"
+#include "filters/mediatypes.h"
+
+#include <mmreg.h>
+#include <string.h>
+
+namespace editing {
+
+bool group_format(const AM_MEDIA_TYPE *mt, gg_group *g)
+{
+    if (IsEqualGUID(mt->majortype, MEDIATYPE_Video))
+    {
+        if (!IsEqualGUID(mt->formattype, FORMAT_VideoInfo) || mt->cbFormat < sizeof(VIDEOINFOHEADER) || !mt->pbFormat)
+            return false;
+        const BITMAPINFOHEADER *bih = &((const VIDEOINFOHEADER *)mt->pbFormat)->bmiHeader;
+        g->video = 1;
+        g->width = bih->biWidth;
+        g->height = bih->biHeight < 0 ? -bih->biHeight : bih->biHeight;
+        if (IsEqualGUID(mt->subtype, MEDIASUBTYPE_RGB555)) g->bits = 15;
+        else if (IsEqualGUID(mt->subtype, MEDIASUBTYPE_RGB565)) g->bits = 16;
+        else if (IsEqualGUID(mt->subtype, MEDIASUBTYPE_RGB24)) g->bits = 24;
+        else if (IsEqualGUID(mt->subtype, MEDIASUBTYPE_RGB32)) g->bits = 32;
+        else if (IsEqualGUID(mt->subtype, MEDIASUBTYPE_ARGB32)) { g->bits = 32; g->alpha = 1; }
+        else return false;
+        int expect = g->bits == 15 ? 16 : g->bits;
+        if (bih->biBitCount != expect || (bih->biCompression != BI_RGB && bih->biCompression != BI_BITFIELDS))
+            return false;
+        return g->width > 0 && g->height > 0 && g->width <= 8192 && g->height <= 8192;
+    }
+    if (IsEqualGUID(mt->majortype, MEDIATYPE_Audio))
+    {
+        if (!IsEqualGUID(mt->formattype, FORMAT_WaveFormatEx) || mt->cbFormat < 16 || !mt->pbFormat) return false;
+        const WAVEFORMATEX *wfx = (const WAVEFORMATEX *)mt->pbFormat;
+        g->video = 0;
+        g->channels = wfx->nChannels;
+        g->rate = (int)wfx->nSamplesPerSec;
+        g->sample_bits = wfx->wBitsPerSample;
+        if (IsEqualGUID(mt->subtype, MEDIASUBTYPE_PCM) && wfx->wFormatTag == WAVE_FORMAT_PCM)
+            g->is_float = 0;
+        else if (IsEqualGUID(mt->subtype, MEDIASUBTYPE_IEEE_FLOAT) && wfx->wFormatTag == WAVE_FORMAT_IEEE_FLOAT)
+            g->is_float = 1;
+        else
+            return false;
+        if (g->channels < 1 || g->channels > 8 || g->rate < 1000 || g->rate > 192000) return false;
+        if (g->is_float) return g->sample_bits == 32 || g->sample_bits == 64;
+        return g->sample_bits == 8 || g->sample_bits == 16 || g->sample_bits == 24 || g->sample_bits == 32;
+    }
+    return false;
+}
+
+GroupNode::GroupNode(Timeline *tl, LONG id)
+    : TimelineNode(TIMELINE_MAJOR_TYPE_GROUP, tl, id), Layers(this), has_mt(false), output_fps(0.0),
+      group_name(NULL), preview(TRUE), buffering(30)
+{
+    memset(&mt, 0, sizeof(mt));
+}
+
+GroupNode::~GroupNode()
+{
+    if (has_mt) FreeMediaType(&mt);
+    SysFreeString(group_name);
+}
+
+void *GroupNode::KindInterface(REFIID riid)
+{
+    if (IsEqualIID(riid, IID_IAMTimelineGroup)) return static_cast<IAMTimelineGroup *>(this);
+    if (IsEqualIID(riid, IID_IAMTimelineComp)) return static_cast<IAMTimelineComp *>(this);
+    return NULL;
+}
+
+HRESULT STDMETHODCALLTYPE GroupNode::SetTimeline(IAMTimeline *tl)
+{
+    IPlatformTimeline *mine;
+    if (!tl) return E_POINTER;
+    if (FAILED(tl->QueryInterface(IID_IPlatformTimeline, (void **)&mine))) return E_INVALIDARG;
+    mine->Release();
+    timeline = static_cast<Timeline *>(mine);
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE GroupNode::GetTimeline(IAMTimeline **out)
+{
+    if (!out) return E_POINTER;
+    if ((*out = timeline)) timeline->AddRef();
+    return timeline ? S_OK : E_NOINTERFACE;
+}
+
+HRESULT STDMETHODCALLTYPE GroupNode::GetPriority(LONG *priority)
+{
+    if (!priority) return E_POINTER;
+    *priority = -1;
+    if (!timeline) return E_UNEXPECTED;
+    LONG count = 0;
+    timeline->GetGroupCount(&count);
+    for (LONG i = 0; i < count; i++)
+    {
+        IAMTimelineObj *g;
+        if (SUCCEEDED(timeline->GetGroup(&g, i)))
+        {
+            bool same = node_from(g) == this;
+            g->Release();
+            if (same)
+            {
+                *priority = i;
+                return S_OK;
+            }
+        }
+    }
+    return E_UNEXPECTED;
+}
+
+HRESULT STDMETHODCALLTYPE GroupNode::GetMediaType(AM_MEDIA_TYPE *out)
+{
+    if (!out) return E_POINTER;
+    if (!has_mt)
+    {
+        memset(out, 0, sizeof(*out));
+        return VFW_E_NOT_CONNECTED;
+    }
+    return CopyMediaType(out, &mt);
+}
+
+HRESULT STDMETHODCALLTYPE GroupNode::SetMediaType(AM_MEDIA_TYPE *type)
+{
+    gg_group g = {};
+    AM_MEDIA_TYPE copy;
+    HRESULT hr;
+    if (!type) return E_POINTER;
+    if (!group_format(type, &g)) return VFW_E_INVALIDMEDIATYPE;
+    if (FAILED(hr = CopyMediaType(&copy, type))) return hr;
+    if (has_mt) FreeMediaType(&mt);
+    mt = copy;
+    has_mt = true;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE GroupNode::SetOutputFPS(double fps)
+{
+    if (!(fps > 0.0) || fps > 1000.0) return E_INVALIDARG;
+    output_fps = fps;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE GroupNode::GetOutputFPS(double *fps)
+{
+    if (!fps) return E_POINTER;
+    *fps = Fps();
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE GroupNode::SetGroupName(BSTR name)
+{
+    BSTR copy = name ? SysAllocString(name) : NULL;
+    if (name && !copy) return E_OUTOFMEMORY;
+    SysFreeString(group_name);
+    group_name = copy;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE GroupNode::GetGroupName(BSTR *name)
+{
+    if (!name) return E_POINTER;
+    *name = SysAllocString(group_name ? group_name : L"");
+    return *name ? S_OK : E_OUTOFMEMORY;
+}
+
+HRESULT STDMETHODCALLTYPE GroupNode::SetPreviewMode(BOOL p)
+{
+    preview = p;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE GroupNode::GetPreviewMode(BOOL *p)
+{
+    if (!p) return E_POINTER;
+    *p = preview;
+    return S_OK;
+}
+
+// 0: video 320x240 RGB 5:5:5; 1: audio 44.1 kHz 16-bit stereo
+HRESULT STDMETHODCALLTYPE GroupNode::SetMediaTypeForVB(LONG which)
+{
+    AM_MEDIA_TYPE t = {};
+    HRESULT hr;
+    if (which == 0)
+    {
+        VIDEOINFOHEADER vih = {};
+        vih.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+        vih.bmiHeader.biWidth = 320;
+        vih.bmiHeader.biHeight = 240;
+        vih.bmiHeader.biPlanes = 1;
+        vih.bmiHeader.biBitCount = 16;
+        vih.bmiHeader.biSizeImage = 320 * 2 * 240;
+        t.majortype = MEDIATYPE_Video;
+        t.subtype = MEDIASUBTYPE_RGB555;
+        t.formattype = FORMAT_VideoInfo;
+        t.bFixedSizeSamples = TRUE;
+        t.lSampleSize = vih.bmiHeader.biSizeImage;
+        t.cbFormat = sizeof(vih);
+        t.pbFormat = (BYTE *)&vih;
+        hr = SetMediaType(&t);
+    }
+    else if (which == 1)
+    {
+        WAVEFORMATEX wfx = {WAVE_FORMAT_PCM, 2, 44100, 44100 * 4, 4, 16, 0};
+        t.majortype = MEDIATYPE_Audio;
+        t.subtype = MEDIASUBTYPE_PCM;
+        t.formattype = FORMAT_WaveFormatEx;
+        t.cbFormat = sizeof(wfx);
+        t.pbFormat = (BYTE *)&wfx;
+        hr = SetMediaType(&t);
+    }
+    else
+        hr = E_INVALIDARG;
+    return hr;
+}
+
+HRESULT STDMETHODCALLTYPE GroupNode::GetOutputBuffering(int *b)
+{
+    if (!b) return E_POINTER;
+    *b = buffering;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE GroupNode::SetOutputBuffering(int b)
+{
+    if (b < 2) return E_INVALIDARG;
+    buffering = b;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE GroupNode::SetSmartRecompressFormat(LONG *format)
+{
+    return E_NOTIMPL;
+}
+
+HRESULT STDMETHODCALLTYPE GroupNode::GetSmartRecompressFormat(LONG **format)
+{
+    return E_NOTIMPL;
+}
+
+HRESULT STDMETHODCALLTYPE GroupNode::IsSmartRecompressFormatSet(BOOL *set)
+{
+    if (!set) return E_POINTER;
+    *set = FALSE;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE GroupNode::IsRecompressFormatDirty(BOOL *dirty)
+{
+    if (!dirty) return E_POINTER;
+    *dirty = FALSE;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE GroupNode::ClearRecompressFormatDirty()
+{
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE GroupNode::SetRecompFormatFromSource(IAMTimelineSrc *source)
+{
+    return E_NOTIMPL;
+}
+
+}  // namespace editing

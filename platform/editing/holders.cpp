@@ -1,0 +1,98 @@
+// What holds transitions (tracks, compositions) and effects (tracks, compositions, sources).
+#include "editing/nodes.h"
+
+#include <new>
+
+namespace editing {
+
+/* ---- IAMTimelineTransable ---- */
+
+// Transitions of one holder do not overlap each other.
+HRESULT STDMETHODCALLTYPE Transable::TransAdd(IAMTimelineObj *obj)
+{
+    TimelineNode *t = node_from(obj);
+    NodeList &transitions = holder->transitions;
+    if (!obj) return E_POINTER;
+    if (!t || !t->Is(TIMELINE_MAJOR_TYPE_TRANSITION) || t->parent) return E_INVALIDARG;
+    for (TimelineNode *o : transitions)
+        if (o->start < t->stop && t->start < o->stop) return E_INVALIDARG;
+    size_t at = 0;
+    while (at < transitions.size() && transitions[at]->start < t->start) at++;
+    try { transitions.insert(transitions.begin() + at, t); }
+    catch (const std::bad_alloc &) { return E_OUTOFMEMORY; }
+    t->AddRef();
+    t->parent = holder;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE Transable::TransGetCount(LONG *count)
+{
+    return TimelineNode::CountOf(holder->transitions, count);
+}
+
+HRESULT STDMETHODCALLTYPE Transable::GetNextTrans(IAMTimelineObj **out, REFERENCE_TIME *in_out)
+{
+    if (!out || !in_out) return E_POINTER;
+    *out = NULL;
+    for (TimelineNode *t : holder->transitions)
+        if (t->start >= *in_out)
+        {
+            *out = t->Obj();
+            t->AddRef();
+            *in_out = t->stop;
+            return S_OK;
+        }
+    return S_FALSE;
+}
+
+HRESULT STDMETHODCALLTYPE Transable::GetNextTrans2(IAMTimelineObj **out, REFTIME *in_out)
+{
+    if (!in_out) return E_POINTER;
+    REFERENCE_TIME t = to_units(*in_out);
+    HRESULT hr = GetNextTrans(out, &t);
+    *in_out = to_seconds(t);
+    return hr;
+}
+
+HRESULT STDMETHODCALLTYPE Transable::GetTransAtTime(IAMTimelineObj **out, REFERENCE_TIME time, LONG direction)
+{
+    return TimelineNode::ObjectAtTime(holder->transitions, out, time, direction);
+}
+
+HRESULT STDMETHODCALLTYPE Transable::GetTransAtTime2(IAMTimelineObj **out, REFTIME time, LONG direction)
+{
+    return TimelineNode::ObjectAtTime(holder->transitions, out, to_units(time), direction);
+}
+
+/* ---- IAMTimelineEffectable ---- */
+
+HRESULT STDMETHODCALLTYPE Effectable::EffectInsBefore(IAMTimelineObj *obj, LONG priority)
+{
+    TimelineNode *fx = node_from(obj);
+    NodeList &effects = holder->effects;
+    if (!obj) return E_POINTER;
+    if (!fx || !fx->Is(TIMELINE_MAJOR_TYPE_EFFECT) || fx->parent || priority < -1) return E_INVALIDARG;
+    size_t at = priority < 0 || priority > (LONG)effects.size() ? effects.size() : (size_t)priority;
+    try { effects.insert(effects.begin() + at, fx); }
+    catch (const std::bad_alloc &) { return E_OUTOFMEMORY; }
+    fx->AddRef();
+    fx->parent = holder;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE Effectable::EffectSwapPriorities(LONG a, LONG b)
+{
+    return TimelineNode::Swap(holder->effects, a, b);
+}
+
+HRESULT STDMETHODCALLTYPE Effectable::EffectGetCount(LONG *count)
+{
+    return TimelineNode::CountOf(holder->effects, count);
+}
+
+HRESULT STDMETHODCALLTYPE Effectable::GetEffect(IAMTimelineObj **out, LONG which)
+{
+    return TimelineNode::NodeAt(holder->effects, which, out);
+}
+
+}  // namespace editing

@@ -1,0 +1,472 @@
+// The core every timeline node shares: its place in the tree, its times, its sub-object and user data,
+// IUnknown over the interfaces of its kind, and IAMTimelineObj.
+#include "server/lifetime.h"
+#include "editing/nodes.h"
+
+#include <new>
+#include <string.h>
+#include <algorithm>
+
+namespace editing {
+
+TimelineNode::TimelineNode(TIMELINE_MAJOR_TYPE t, Timeline *tl, LONG id)
+    : type(t), timeline(tl), parent(NULL), start(0), stop(0), setter(NULL), sub_guid(GUID_NULL),
+      sub_object(NULL), user_id(0), gen_id(id), user_name(NULL), muted(FALSE), locked(FALSE), dirty_start(0),
+      dirty_stop(0), ref(1)
+{
+    PlatformObjectCreated();
+}
+
+TimelineNode::~TimelineNode()
+{
+    for (auto *list : {&children, &transitions, &effects})
+        for (TimelineNode *n : *list)
+        {
+            n->Detach();
+            n->Release();
+        }
+    if (setter) setter->Release();
+    if (sub_object) sub_object->Release();
+    SysFreeString(user_name);
+    PlatformObjectDestroyed();
+}
+
+TimelineNode *NewNode(TIMELINE_MAJOR_TYPE type, Timeline *tl, LONG id)
+{
+    switch (type)
+    {
+    case TIMELINE_MAJOR_TYPE_GROUP: return new (std::nothrow) GroupNode(tl, id);
+    case TIMELINE_MAJOR_TYPE_COMPOSITE: return new (std::nothrow) CompositionNode(tl, id);
+    case TIMELINE_MAJOR_TYPE_TRACK: return new (std::nothrow) TrackNode(tl, id);
+    case TIMELINE_MAJOR_TYPE_SOURCE: return new (std::nothrow) SourceNode(tl, id);
+    case TIMELINE_MAJOR_TYPE_TRANSITION: return new (std::nothrow) TransitionNode(tl, id);
+    case TIMELINE_MAJOR_TYPE_EFFECT: return new (std::nothrow) EffectNode(tl, id);
+    default: return NULL;
+    }
+}
+
+void TimelineNode::ForgetTimeline()
+{
+    timeline = NULL;
+    for (auto *list : {&children, &transitions, &effects})
+        for (TimelineNode *n : *list) n->ForgetTimeline();
+}
+
+TimelineNode *TimelineNode::Group()
+{
+    TimelineNode *n = this;
+    while (n && !n->Is(TIMELINE_MAJOR_TYPE_GROUP)) n = n->parent;
+    return n;
+}
+
+double TimelineNode::Fps()
+{
+    TimelineNode *g = Group();
+    if (g && as_group(g)->output_fps > 0.0) return as_group(g)->output_fps;
+    return timeline ? timeline->default_fps : DEFAULT_FPS;
+}
+
+LONG TimelineNode::IndexIn(const NodeList &list) const
+{
+    for (size_t i = 0; i < list.size(); i++)
+        if (list[i] == this) return (LONG)i;
+    return -1;
+}
+
+REFERENCE_TIME TimelineNode::RoundToFrame(REFERENCE_TIME t)
+{
+    double fps = Fps();
+    double frames = floor((double)t * fps / UNITS + 0.5);
+    return (REFERENCE_TIME)llround(frames * UNITS / fps);
+}
+
+HRESULT TimelineNode::CountOf(const NodeList &list, LONG *count)
+{
+    if (!count) return E_POINTER;
+    *count = (LONG)list.size();
+    return S_OK;
+}
+
+HRESULT TimelineNode::NodeAt(const NodeList &list, LONG which, IAMTimelineObj **out)
+{
+    if (!out) return E_POINTER;
+    *out = NULL;
+    if (which < 0 || which >= (LONG)list.size()) return E_INVALIDARG;
+    *out = list[which]->Obj();
+    (*out)->AddRef();
+    return S_OK;
+}
+
+HRESULT TimelineNode::Swap(NodeList &list, LONG a, LONG b)
+{
+    if (a < 0 || b < 0 || a >= (LONG)list.size() || b >= (LONG)list.size()) return E_INVALIDARG;
+    std::swap(list[a], list[b]);
+    return S_OK;
+}
+
+HRESULT TimelineNode::ObjectAtTime(const NodeList &list, IAMTimelineObj **out, REFERENCE_TIME time, LONG direction)
+{
+    TimelineNode *found = NULL;
+    if (!out) return E_POINTER;
+    *out = NULL;
+    for (TimelineNode *n : list)
+    {
+        if (direction == DEXTERF_EXACTLY_AT && n->start <= time && time < n->stop) { found = n; break; }
+        if (direction == DEXTERF_FORWARDS && n->start >= time) { found = n; break; }
+        if (direction == DEXTERF_BOUNDING && n->start <= time && (time < n->stop || !found)) found = n;
+    }
+    if (!found) return S_FALSE;
+    *out = found->Obj();
+    found->AddRef();
+    return S_OK;
+}
+
+// The node after last in the list (the first one when last is NULL); S_FALSE after the last one.
+HRESULT TimelineNode::NextAfter(const NodeList &list, IAMTimelineObj *last, IAMTimelineObj **next)
+{
+    if (!next) return E_POINTER;
+    *next = NULL;
+    size_t i = 0;
+    if (last)
+    {
+        for (i = 0; i < list.size(); i++)
+            if (list[i]->Obj() == last) break;
+        if (i == list.size()) return E_INVALIDARG;
+        i++;
+    }
+    if (i >= list.size()) return S_FALSE;
+    *next = list[i]->Obj();
+    (*next)->AddRef();
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE TimelineNode::QueryInterface(REFIID riid, void **out)
+{
+    if (!out) return E_POINTER;
+    *out = NULL;
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IAMTimelineObj))
+        *out = Obj();
+    else if (IsEqualIID(riid, IID_TimelineNodeSelf))
+        *out = this;
+    else if (!(*out = KindInterface(riid)))
+        return E_NOINTERFACE;
+    AddRef();
+    return S_OK;
+}
+
+TimelineNode *node_from(IUnknown *obj)
+{
+    void *self;
+    if (!obj || FAILED(obj->QueryInterface(IID_TimelineNodeSelf, &self))) return NULL;
+    TimelineNode *node = static_cast<TimelineNode *>(self);
+    node->Release();
+    return node;
+}
+
+/* ---- IAMTimelineObj ---- */
+
+HRESULT STDMETHODCALLTYPE TimelineNode::GetStartStop(REFERENCE_TIME *s, REFERENCE_TIME *e)
+{
+    if (!s || !e) return E_POINTER;
+    *s = start;
+    *e = stop;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE TimelineNode::GetStartStop2(REFTIME *s, REFTIME *e)
+{
+    if (!s || !e) return E_POINTER;
+    *s = to_seconds(start);
+    *e = to_seconds(stop);
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE TimelineNode::FixTimes(REFERENCE_TIME *s, REFERENCE_TIME *e)
+{
+    if (s) *s = RoundToFrame(start);
+    if (e) *e = RoundToFrame(stop);
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE TimelineNode::FixTimes2(REFTIME *s, REFTIME *e)
+{
+    REFERENCE_TIME a = s ? to_units(*s) : 0, b = e ? to_units(*e) : 0;
+    HRESULT hr = FixTimes(s ? &a : NULL, e ? &b : NULL);
+    if (s) *s = to_seconds(a);
+    if (e) *e = to_seconds(b);
+    return hr;
+}
+
+// A stop equal to the start is an object without length (a fade that has not begun), not an error.
+HRESULT STDMETHODCALLTYPE TimelineNode::SetStartStop(REFERENCE_TIME s, REFERENCE_TIME e)
+{
+    if (s < 0 || e < s) return E_INVALIDARG;
+    start = s;
+    stop = e;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE TimelineNode::SetStartStop2(REFTIME s, REFTIME e)
+{
+    return SetStartStop(to_units(s), to_units(e));
+}
+
+HRESULT STDMETHODCALLTYPE TimelineNode::GetPropertySetter(IPropertySetter **out)
+{
+    if (!out) return E_POINTER;
+    if ((*out = setter)) setter->AddRef();
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE TimelineNode::SetPropertySetter(IPropertySetter *s)
+{
+    if (s) s->AddRef();
+    if (setter) setter->Release();
+    setter = s;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE TimelineNode::GetSubObject(IUnknown **out)
+{
+    if (!out) return E_POINTER;
+    if ((*out = sub_object)) sub_object->AddRef();
+    return sub_object ? S_OK : S_FALSE;
+}
+
+HRESULT STDMETHODCALLTYPE TimelineNode::SetSubObject(IUnknown *obj)
+{
+    IPersist *persist;
+    if (obj)
+    {
+        obj->AddRef();
+        if (SUCCEEDED(obj->QueryInterface(IID_IPersist, (void **)&persist)))
+        {
+            persist->GetClassID(&sub_guid);
+            persist->Release();
+        }
+    }
+    if (sub_object) sub_object->Release();
+    sub_object = obj;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE TimelineNode::SetSubObjectGUID(GUID guid)
+{
+    if (sub_object)
+    {
+        sub_object->Release();
+        sub_object = NULL;
+    }
+    sub_guid = guid;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE TimelineNode::SetSubObjectGUIDB(BSTR text)
+{
+    GUID guid;
+    if (!text) return E_POINTER;
+    if (FAILED(CLSIDFromString(text, &guid))) return E_INVALIDARG;
+    return SetSubObjectGUID(guid);
+}
+
+HRESULT STDMETHODCALLTYPE TimelineNode::GetSubObjectGUID(GUID *guid)
+{
+    if (!guid) return E_POINTER;
+    *guid = sub_guid;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE TimelineNode::GetSubObjectGUIDB(BSTR *text)
+{
+    WCHAR buffer[40];
+    if (!text) return E_POINTER;
+    StringFromGUID2(sub_guid, buffer, ARRAYSIZE(buffer));
+    return (*text = SysAllocString(buffer)) ? S_OK : E_OUTOFMEMORY;
+}
+
+HRESULT STDMETHODCALLTYPE TimelineNode::GetSubObjectLoaded(BOOL *loaded)
+{
+    if (!loaded) return E_POINTER;
+    *loaded = sub_object != NULL;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE TimelineNode::GetTimelineType(TIMELINE_MAJOR_TYPE *t)
+{
+    if (!t) return E_POINTER;
+    *t = type;
+    return S_OK;
+}
+
+// the type is fixed when the node is made
+HRESULT STDMETHODCALLTYPE TimelineNode::SetTimelineType(TIMELINE_MAJOR_TYPE t)
+{
+    return t == type ? S_OK : E_INVALIDARG;
+}
+
+HRESULT STDMETHODCALLTYPE TimelineNode::GetUserID(LONG *id)
+{
+    if (!id) return E_POINTER;
+    *id = user_id;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE TimelineNode::SetUserID(LONG id)
+{
+    user_id = id;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE TimelineNode::GetGenID(LONG *id)
+{
+    if (!id) return E_POINTER;
+    *id = gen_id;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE TimelineNode::GetUserName(BSTR *name)
+{
+    if (!name) return E_POINTER;
+    *name = user_name ? SysAllocString(user_name) : NULL;
+    return user_name && !*name ? E_OUTOFMEMORY : S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE TimelineNode::SetUserName(BSTR name)
+{
+    BSTR copy = name ? SysAllocString(name) : NULL;
+    if (name && !copy) return E_OUTOFMEMORY;
+    SysFreeString(user_name);
+    user_name = copy;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE TimelineNode::GetUserData(BYTE *data, LONG *size)
+{
+    if (!size) return E_POINTER;
+    if (data)
+    {
+        if (*size < (LONG)user_data.size()) return E_INVALIDARG;
+        if (!user_data.empty()) memcpy(data, user_data.data(), user_data.size());
+    }
+    *size = (LONG)user_data.size();
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE TimelineNode::SetUserData(BYTE *data, LONG size)
+{
+    if (size < 0 || (size && !data)) return E_INVALIDARG;
+    try { user_data.assign(data, data + size); }
+    catch (const std::bad_alloc &) { return E_OUTOFMEMORY; }
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE TimelineNode::GetMuted(BOOL *m)
+{
+    if (!m) return E_POINTER;
+    *m = muted;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE TimelineNode::SetMuted(BOOL m)
+{
+    muted = m;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE TimelineNode::GetLocked(BOOL *l)
+{
+    if (!l) return E_POINTER;
+    *l = locked;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE TimelineNode::SetLocked(BOOL l)
+{
+    locked = l;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE TimelineNode::GetDirtyRange(REFERENCE_TIME *s, REFERENCE_TIME *e)
+{
+    if (!s || !e) return E_POINTER;
+    *s = dirty_start;
+    *e = dirty_stop;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE TimelineNode::GetDirtyRange2(REFTIME *s, REFTIME *e)
+{
+    if (!s || !e) return E_POINTER;
+    *s = to_seconds(dirty_start);
+    *e = to_seconds(dirty_stop);
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE TimelineNode::SetDirtyRange(REFERENCE_TIME s, REFERENCE_TIME e)
+{
+    if (e < s) return E_INVALIDARG;
+    dirty_start = s;
+    dirty_stop = e;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE TimelineNode::SetDirtyRange2(REFTIME s, REFTIME e)
+{
+    return SetDirtyRange(to_units(s), to_units(e));
+}
+
+HRESULT STDMETHODCALLTYPE TimelineNode::ClearDirty()
+{
+    dirty_start = dirty_stop = 0;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE TimelineNode::Remove()
+{
+    if (!parent) return S_FALSE;
+    for (auto *list : {&parent->children, &parent->transitions, &parent->effects})
+    {
+        auto it = std::find(list->begin(), list->end(), this);
+        if (it != list->end())
+        {
+            list->erase(it);
+            parent = NULL;
+            Release();
+            return S_OK;
+        }
+    }
+    return S_FALSE;
+}
+
+HRESULT STDMETHODCALLTYPE TimelineNode::RemoveAll()
+{
+    return Remove();
+}
+
+HRESULT STDMETHODCALLTYPE TimelineNode::GetTimelineNoRef(IAMTimeline **out)
+{
+    if (!out) return E_POINTER;
+    *out = timeline;
+    return timeline ? S_OK : E_NOINTERFACE;
+}
+
+HRESULT STDMETHODCALLTYPE TimelineNode::GetGroupIBelongTo(IAMTimelineGroup **out)
+{
+    if (!out) return E_POINTER;
+    TimelineNode *g = Group();
+    *out = NULL;
+    if (!g) return E_NOINTERFACE;
+    *out = static_cast<IAMTimelineGroup *>(as_group(g));
+    g->AddRef();
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE TimelineNode::GetEmbedDepth(LONG *depth)
+{
+    if (!depth) return E_POINTER;
+    *depth = 0;
+    for (TimelineNode *p = parent; p; p = p->parent) (*depth)++;
+    return S_OK;
+}
+
+}  // namespace editing
