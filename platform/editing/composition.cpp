@@ -27,12 +27,14 @@ HRESULT STDMETHODCALLTYPE Layers::VTrackInsBefore(IAMTimelineObj *obj, LONG prio
 {
     TimelineNode *node = node_from(obj);
     if (!obj) return E_POINTER;
-    if (!node || !(node->Is(TIMELINE_MAJOR_TYPE_TRACK) || node->Is(TIMELINE_MAJOR_TYPE_COMPOSITE)) || node->parent
-            || node == comp)
-        return E_INVALIDARG;
-    if (priority < -1) return E_INVALIDARG;
+    if (!node || !(node->Is(TIMELINE_MAJOR_TYPE_TRACK) || node->Is(TIMELINE_MAJOR_TYPE_COMPOSITE)))
+        return E_NOINTERFACE;
     NodeList &children = comp->children;
-    size_t at = priority < 0 || priority > (LONG)children.size() ? children.size() : (size_t)priority;
+    if (node->parent || priority < -1 || priority > (LONG)children.size()) return E_INVALIDARG;
+    // a composition cannot hold itself, nor one that holds this one
+    for (TimelineNode *p = comp; p; p = p->parent)
+        if (p == node) return E_INVALIDARG;
+    size_t at = priority < 0 ? children.size() : (size_t)priority;
     try { children.insert(children.begin() + at, node); }
     catch (const std::bad_alloc &) { return E_OUTOFMEMORY; }
     node->AddRef();
@@ -63,17 +65,30 @@ HRESULT STDMETHODCALLTYPE Layers::GetCountOfType(LONG *value, LONG *with_comps, 
     return S_OK;
 }
 
+// Depth first, what a layer holds before the layer, this composition last; tracks only when asked for.
+static void layers_in_depth(TimelineNode *comp, bool tracks, NodeList *order)
+{
+    for (TimelineNode *n : comp->children)
+    {
+        if (n->Is(TIMELINE_MAJOR_TYPE_COMPOSITE)) layers_in_depth(n, tracks, order);
+        else if (n->Is(TIMELINE_MAJOR_TYPE_TRACK) && tracks) order->push_back(n);
+    }
+    order->push_back(comp);
+}
+
 HRESULT STDMETHODCALLTYPE Layers::GetRecursiveLayerOfType(IAMTimelineObj **out, LONG which, TIMELINE_MAJOR_TYPE t)
 {
     if (!out) return E_POINTER;
     *out = NULL;
-    return E_NOTIMPL;
+    NodeList order;
+    try { layers_in_depth(comp, t == TIMELINE_MAJOR_TYPE_TRACK, &order); }
+    catch (const std::bad_alloc &) { return E_OUTOFMEMORY; }
+    return TimelineNode::NodeAt(order, which, out);
 }
 
+// Not supported, as documented: GetRecursiveLayerOfType answers the question.
 HRESULT STDMETHODCALLTYPE Layers::GetRecursiveLayerOfTypeI(IAMTimelineObj **out, LONG *which, TIMELINE_MAJOR_TYPE t)
 {
-    if (!out) return E_POINTER;
-    *out = NULL;
     return E_NOTIMPL;
 }
 
@@ -87,7 +102,7 @@ HRESULT STDMETHODCALLTYPE Layers::GetNextVTrack(IAMTimelineObj *track, IAMTimeli
 HRESULT STDMETHODCALLTYPE VirtualTrack::TrackGetPriority(LONG *priority)
 {
     if (!priority) return E_POINTER;
-    *priority = layer->parent ? layer->IndexIn(layer->parent->children) : 0;
+    *priority = layer->parent ? layer->IndexIn(layer->parent->children) : -1;
     return S_OK;
 }
 

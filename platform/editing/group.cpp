@@ -4,6 +4,8 @@
 #include "filters/mediatypes.h"
 
 #include <mmreg.h>
+#include <math.h>
+#include <new>
 #include <string.h>
 
 namespace editing {
@@ -15,9 +17,10 @@ bool group_format(const AM_MEDIA_TYPE *mt, gg_group *g)
         if (!IsEqualGUID(mt->formattype, FORMAT_VideoInfo) || mt->cbFormat < sizeof(VIDEOINFOHEADER) || !mt->pbFormat)
             return false;
         const BITMAPINFOHEADER *bih = &((const VIDEOINFOHEADER *)mt->pbFormat)->bmiHeader;
+        if (bih->biHeight < 0) return false;   // top-down pictures are not delivered
         g->video = 1;
         g->width = bih->biWidth;
-        g->height = bih->biHeight < 0 ? -bih->biHeight : bih->biHeight;
+        g->height = bih->biHeight;
         if (IsEqualGUID(mt->subtype, MEDIASUBTYPE_RGB555)) g->bits = 15;
         else if (IsEqualGUID(mt->subtype, MEDIASUBTYPE_RGB565)) g->bits = 16;
         else if (IsEqualGUID(mt->subtype, MEDIASUBTYPE_RGB24)) g->bits = 24;
@@ -51,15 +54,17 @@ bool group_format(const AM_MEDIA_TYPE *mt, gg_group *g)
 }
 
 GroupNode::GroupNode(Timeline *tl, LONG id)
-    : TimelineNode(TIMELINE_MAJOR_TYPE_GROUP, tl, id), Layers(this), has_mt(false), output_fps(0.0),
-      group_name(NULL), preview(TRUE), buffering(30)
+    : TimelineNode(TIMELINE_MAJOR_TYPE_GROUP, tl, id), Layers(this), Transable(this), has_mt(false), output_fps(0.0),
+      group_name(NULL), preview(TRUE), buffering(30), has_recompress(false)
 {
     memset(&mt, 0, sizeof(mt));
+    memset(&recompress, 0, sizeof(recompress));
 }
 
 GroupNode::~GroupNode()
 {
     if (has_mt) FreeMediaType(&mt);
+    if (has_recompress) FreeMediaType(&recompress.MediaType);
     SysFreeString(group_name);
 }
 
@@ -67,24 +72,22 @@ void *GroupNode::KindInterface(REFIID riid)
 {
     if (IsEqualIID(riid, IID_IAMTimelineGroup)) return static_cast<IAMTimelineGroup *>(this);
     if (IsEqualIID(riid, IID_IAMTimelineComp)) return static_cast<IAMTimelineComp *>(this);
+    if (IsEqualIID(riid, IID_IAMTimelineTransable)) return static_cast<IAMTimelineTransable *>(this);
     return NULL;
 }
 
+// Not supported, as documented: IAMTimeline::AddGroup puts a group into a timeline.
 HRESULT STDMETHODCALLTYPE GroupNode::SetTimeline(IAMTimeline *tl)
 {
-    IPlatformTimeline *mine;
-    if (!tl) return E_POINTER;
-    if (FAILED(tl->QueryInterface(IID_IPlatformTimeline, (void **)&mine))) return E_INVALIDARG;
-    mine->Release();
-    timeline = static_cast<Timeline *>(mine);
-    return S_OK;
+    return E_NOTIMPL;
 }
 
+// NULL and S_OK for a group in no timeline
 HRESULT STDMETHODCALLTYPE GroupNode::GetTimeline(IAMTimeline **out)
 {
     if (!out) return E_POINTER;
-    if ((*out = timeline)) timeline->AddRef();
-    return timeline ? S_OK : E_NOINTERFACE;
+    if ((*out = InTimeline() ? timeline : NULL)) timeline->AddRef();
+    return S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE GroupNode::GetPriority(LONG *priority)
@@ -180,6 +183,12 @@ HRESULT STDMETHODCALLTYPE GroupNode::GetPreviewMode(BOOL *p)
 }
 
 // 0: video 320x240 RGB 5:5:5; 1: audio 44.1 kHz 16-bit stereo
+bool GroupNode::InTimeline()
+{
+    LONG priority;
+    return timeline && SUCCEEDED(GetPriority(&priority));
+}
+
 HRESULT STDMETHODCALLTYPE GroupNode::SetMediaTypeForVB(LONG which)
 {
     AM_MEDIA_TYPE t = {};
@@ -231,20 +240,51 @@ HRESULT STDMETHODCALLTYPE GroupNode::SetOutputBuffering(int b)
     return S_OK;
 }
 
+// The compressed format the group's video is to come out in: an SCompFmt0 (format id 0) with a video
+// type. Its frame rate becomes the group's.
 HRESULT STDMETHODCALLTYPE GroupNode::SetSmartRecompressFormat(LONG *format)
 {
-    return E_NOTIMPL;
+    if (!format) return E_POINTER;
+    const SCompFmt0 *f = reinterpret_cast<const SCompFmt0 *>(format);
+    if (f->nFormatId != 0 || !IsEqualGUID(f->MediaType.majortype, MEDIATYPE_Video)) return E_INVALIDARG;
+    if (!has_mt || !IsEqualGUID(mt.majortype, MEDIATYPE_Video)) return E_INVALIDARG;   // not for sound
+    if (f->MediaType.cbFormat && !f->MediaType.pbFormat) return E_INVALIDARG;
+    AM_MEDIA_TYPE copy;
+    HRESULT hr = CopyMediaType(&copy, &f->MediaType);
+    if (FAILED(hr)) return hr;
+    if (has_recompress) FreeMediaType(&recompress.MediaType);
+    recompress.nFormatId = 0;
+    recompress.MediaType = copy;
+    has_recompress = true;
+    if (IsEqualGUID(copy.formattype, FORMAT_VideoInfo) && copy.cbFormat >= sizeof(VIDEOINFOHEADER))
+    {
+        REFERENCE_TIME frame = ((const VIDEOINFOHEADER *)copy.pbFormat)->AvgTimePerFrame;
+        if (frame > 0) output_fps = (double)UNITS / (double)frame;
+    }
+    return S_OK;
 }
 
+// A new SCompFmt0 the caller frees (FreeMediaType on its type, then delete); all zero when none was set.
 HRESULT STDMETHODCALLTYPE GroupNode::GetSmartRecompressFormat(LONG **format)
 {
-    return E_NOTIMPL;
+    if (!format) return E_POINTER;
+    *format = NULL;
+    SCompFmt0 *f = new (std::nothrow) SCompFmt0;
+    if (!f) return E_OUTOFMEMORY;
+    memset(f, 0, sizeof(*f));
+    if (has_recompress && FAILED(CopyMediaType(&f->MediaType, &recompress.MediaType)))
+    {
+        delete f;
+        return E_OUTOFMEMORY;
+    }
+    *format = reinterpret_cast<LONG *>(f);
+    return S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE GroupNode::IsSmartRecompressFormatSet(BOOL *set)
 {
     if (!set) return E_POINTER;
-    *set = FALSE;
+    *set = has_recompress;
     return S_OK;
 }
 

@@ -6,6 +6,7 @@
 #include <new>
 #include <string.h>
 #include <algorithm>
+#include <math.h>
 
 namespace editing {
 
@@ -14,6 +15,7 @@ TimelineNode::TimelineNode(TIMELINE_MAJOR_TYPE t, Timeline *tl, LONG id)
       sub_object(NULL), user_id(0), gen_id(id), user_name(NULL), muted(FALSE), locked(FALSE), dirty_start(0),
       dirty_stop(0), ref(1)
 {
+    if (timeline) timeline->Register(this);
     PlatformObjectCreated();
 }
 
@@ -28,6 +30,7 @@ TimelineNode::~TimelineNode()
     if (setter) setter->Release();
     if (sub_object) sub_object->Release();
     SysFreeString(user_name);
+    if (timeline) timeline->Unregister(this);
     PlatformObjectDestroyed();
 }
 
@@ -73,6 +76,90 @@ LONG TimelineNode::IndexIn(const NodeList &list) const
     return -1;
 }
 
+REFERENCE_TIME TimelineNode::ContentEnd() const
+{
+    REFERENCE_TIME end = 0;
+    for (auto *list : {&children, &transitions, &effects})
+        for (TimelineNode *n : *list)
+        {
+            REFERENCE_TIME e = n->IsContainer() ? n->ContentEnd() : n->stop;
+            if (e > end) end = e;
+        }
+    return end;
+}
+
+TimelineNode *TimelineNode::Duplicate()
+{
+    TimelineNode *copy = NewNode(type, timeline, timeline ? timeline->NextId() : 0);
+    if (!copy) return NULL;
+    copy->start = start;
+    copy->stop = stop;
+    copy->sub_guid = sub_guid;
+    if ((copy->sub_object = sub_object)) sub_object->AddRef();
+    copy->user_id = user_id;
+    copy->muted = muted;
+    copy->locked = locked;
+    bool ok = CopyKindTo(copy);
+    if (ok && user_name && !(copy->user_name = SysAllocString(user_name))) ok = false;
+    try { copy->user_data = user_data; }
+    catch (const std::bad_alloc &) { ok = false; }
+    if (ok && setter)
+    {
+        // the values over the whole object, times unchanged; the split moves them
+        IPropertySetter *clone = NULL;
+        if (FAILED(setter->CloneProps(&clone, 0, stop > start ? stop - start : 0)) || !clone) ok = false;
+        copy->setter = clone;
+    }
+    if (!ok)
+    {
+        copy->Release();
+        return NULL;
+    }
+    return copy;
+}
+
+HRESULT TimelineNode::SplitInTwo(REFERENCE_TIME t, TimelineNode **second)
+{
+    *second = NULL;
+    if (t <= start || t >= stop) return E_INVALIDARG;
+    TimelineNode *tail = Duplicate();
+    if (!tail) return E_OUTOFMEMORY;
+    if (tail->setter)
+    {
+        // the second part's values, from its own start
+        IPropertySetter *part = NULL;
+        if (SUCCEEDED(setter->CloneProps(&part, t - start, stop - start)) && part)
+        {
+            tail->setter->Release();
+            tail->setter = part;
+        }
+    }
+    tail->start = t;
+    tail->stop = stop;
+    SplitKind(t, tail);
+    stop = t;
+    if (parent)
+    {
+        for (auto *list : {&parent->children, &parent->transitions, &parent->effects})
+        {
+            auto it = std::find(list->begin(), list->end(), this);
+            if (it == list->end()) continue;
+            try { list->insert(it + 1, tail); }
+            catch (const std::bad_alloc &)
+            {
+                stop = tail->stop;
+                tail->Release();
+                return E_OUTOFMEMORY;
+            }
+            tail->AddRef();
+            tail->parent = parent;
+            break;
+        }
+    }
+    *second = tail;
+    return S_OK;
+}
+
 REFERENCE_TIME TimelineNode::RoundToFrame(REFERENCE_TIME t)
 {
     double fps = Fps();
@@ -109,6 +196,8 @@ HRESULT TimelineNode::ObjectAtTime(const NodeList &list, IAMTimelineObj **out, R
     TimelineNode *found = NULL;
     if (!out) return E_POINTER;
     *out = NULL;
+    if (direction != DEXTERF_EXACTLY_AT && direction != DEXTERF_FORWARDS && direction != DEXTERF_BOUNDING)
+        return E_INVALIDARG;
     for (TimelineNode *n : list)
     {
         if (direction == DEXTERF_EXACTLY_AT && n->start <= time && time < n->stop) { found = n; break; }
@@ -165,19 +254,22 @@ TimelineNode *node_from(IUnknown *obj)
 
 /* ---- IAMTimelineObj ---- */
 
+// Tracks, compositions and groups run from 0 to the end of what they hold.
 HRESULT STDMETHODCALLTYPE TimelineNode::GetStartStop(REFERENCE_TIME *s, REFERENCE_TIME *e)
 {
     if (!s || !e) return E_POINTER;
-    *s = start;
-    *e = stop;
+    *s = IsContainer() ? 0 : start;
+    *e = IsContainer() ? ContentEnd() : stop;
     return S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE TimelineNode::GetStartStop2(REFTIME *s, REFTIME *e)
 {
+    REFERENCE_TIME a, b;
     if (!s || !e) return E_POINTER;
-    *s = to_seconds(start);
-    *e = to_seconds(stop);
+    GetStartStop(&a, &b);
+    *s = to_seconds(a);
+    *e = to_seconds(b);
     return S_OK;
 }
 
@@ -197,9 +289,13 @@ HRESULT STDMETHODCALLTYPE TimelineNode::FixTimes2(REFTIME *s, REFTIME *e)
     return hr;
 }
 
-// A stop equal to the start is an object without length (a fade that has not begun), not an error.
+// -1 keeps a time as it is. A stop equal to the start is an object without length (a fade that has not
+// begun), not an error. Tracks, compositions and groups take their times from what they hold.
 HRESULT STDMETHODCALLTYPE TimelineNode::SetStartStop(REFERENCE_TIME s, REFERENCE_TIME e)
 {
+    if (IsContainer()) return E_NOTIMPL;
+    if (s == -1) s = start;
+    if (e == -1) e = stop;
     if (s < 0 || e < s) return E_INVALIDARG;
     start = s;
     stop = e;
@@ -208,7 +304,8 @@ HRESULT STDMETHODCALLTYPE TimelineNode::SetStartStop(REFERENCE_TIME s, REFERENCE
 
 HRESULT STDMETHODCALLTYPE TimelineNode::SetStartStop2(REFTIME s, REFTIME e)
 {
-    return SetStartStop(to_units(s), to_units(e));
+    if (!isfinite(s) || !isfinite(e) || fabs(s) > 9e11 || fabs(e) > 9e11) return E_INVALIDARG;
+    return SetStartStop(s == -1.0 ? -1 : to_units(s), e == -1.0 ? -1 : to_units(e));
 }
 
 HRESULT STDMETHODCALLTYPE TimelineNode::GetPropertySetter(IPropertySetter **out)
@@ -421,9 +518,9 @@ HRESULT STDMETHODCALLTYPE TimelineNode::ClearDirty()
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE TimelineNode::Remove()
+bool TimelineNode::Unlink()
 {
-    if (!parent) return S_FALSE;
+    if (!parent) return false;
     for (auto *list : {&parent->children, &parent->transitions, &parent->effects})
     {
         auto it = std::find(list->begin(), list->end(), this);
@@ -432,22 +529,45 @@ HRESULT STDMETHODCALLTYPE TimelineNode::Remove()
             list->erase(it);
             parent = NULL;
             Release();
-            return S_OK;
+            return true;
         }
     }
-    return S_FALSE;
+    parent = NULL;
+    return false;
 }
 
+// Out of the tree with what it holds, to be put back elsewhere.
+HRESULT STDMETHODCALLTYPE TimelineNode::Remove()
+{
+    AddRef();
+    if (!Unlink() && Is(TIMELINE_MAJOR_TYPE_GROUP) && timeline) timeline->DropGroup(this);
+    Release();
+    return S_OK;
+}
+
+// Out of the tree for good: what it holds goes with it.
 HRESULT STDMETHODCALLTYPE TimelineNode::RemoveAll()
 {
-    return Remove();
+    AddRef();
+    Remove();
+    for (auto *list : {&children, &transitions, &effects})
+    {
+        NodeList held;
+        held.swap(*list);
+        for (TimelineNode *n : held)
+        {
+            n->Detach();
+            n->Release();
+        }
+    }
+    Release();
+    return S_OK;
 }
 
+// Not supported, as documented: the timeline is reached through IAMTimelineGroup::GetTimeline.
 HRESULT STDMETHODCALLTYPE TimelineNode::GetTimelineNoRef(IAMTimeline **out)
 {
-    if (!out) return E_POINTER;
-    *out = timeline;
-    return timeline ? S_OK : E_NOINTERFACE;
+    return E_NOTIMPL;
 }
 
 HRESULT STDMETHODCALLTYPE TimelineNode::GetGroupIBelongTo(IAMTimelineGroup **out)

@@ -16,6 +16,7 @@
 #include "editing/timeline.h"
 
 #include <math.h>
+#include <set>
 #include <vector>
 
 namespace editing {
@@ -69,6 +70,19 @@ public:
     TimelineNode *Group();
     LONG IndexIn(const NodeList &list) const;
     REFERENCE_TIME RoundToFrame(REFERENCE_TIME t);
+    bool IsContainer() const
+    {
+        return Is(TIMELINE_MAJOR_TYPE_GROUP) || Is(TIMELINE_MAJOR_TYPE_COMPOSITE) || Is(TIMELINE_MAJOR_TYPE_TRACK);
+    }
+    // end of the latest object below a group, composition or track: their own stop
+    REFERENCE_TIME ContentEnd() const;
+    // a new node of the same kind with the same properties, in no tree; NULL without memory
+    TimelineNode *Duplicate();
+    // cuts the node at t (timeline time, inside it): this keeps the part before, *second (a new node
+    // beside it in the parent's list, with a reference) the part from t
+    HRESULT SplitInTwo(REFERENCE_TIME t, TimelineNode **second);
+    // takes the node out of its parent's lists; false when it had none
+    bool Unlink();
     // what the interfaces ask of one list of nodes: its size, one node by index, two swapped, one at a time
     static HRESULT CountOf(const NodeList &list, LONG *count);
     static HRESULT NodeAt(const NodeList &list, LONG which, IAMTimelineObj **out);
@@ -132,6 +146,10 @@ protected:
     virtual ~TimelineNode();
     // the interfaces of the node's kind beside IAMTimelineObj, or NULL
     virtual void *KindInterface(REFIID riid) = 0;
+    // copies what the kind adds to the core (Duplicate); false without memory
+    virtual bool CopyKindTo(TimelineNode *other) { return true; }
+    // the kind's own times after a split at t (the core's start and stop are already cut)
+    virtual void SplitKind(REFERENCE_TIME t, TimelineNode *second) {}
 
 private:
     LONG ref;
@@ -176,6 +194,18 @@ protected:
     TimelineNode *holder;
 };
 
+// Sources, transitions and effects are cut in two; a track cuts everything it holds.
+class Splittable : public IAMTimelineSplittable
+{
+public:
+    HRESULT STDMETHODCALLTYPE SplitAt(REFERENCE_TIME time) override;
+    HRESULT STDMETHODCALLTYPE SplitAt2(REFTIME time) override;
+
+protected:
+    explicit Splittable(TimelineNode *n) : piece(n) {}
+    TimelineNode *piece;
+};
+
 // A track or composition as one layer of the composition or group above it.
 class VirtualTrack : public IAMTimelineVirtualTrack
 {
@@ -208,7 +238,7 @@ protected:
 
 /* ---- The kinds ---- */
 
-class GroupNode final : public TimelineNode, public IAMTimelineGroup, public Layers
+class GroupNode final : public TimelineNode, public IAMTimelineGroup, public Layers, public Transable
 {
 public:
     GroupNode(Timeline *tl, LONG id);
@@ -220,6 +250,8 @@ public:
     BSTR group_name;
     BOOL preview;
     int buffering;
+    bool has_recompress;
+    SCompFmt0 recompress;           // its media type owned here
 
     // IAMTimelineGroup
     HRESULT STDMETHODCALLTYPE SetTimeline(IAMTimeline *tl) override;
@@ -246,6 +278,7 @@ public:
 private:
     ~GroupNode();
     void *KindInterface(REFIID riid) override;
+    bool InTimeline();
 };
 
 class CompositionNode final : public TimelineNode, public Layers, public Transable, public Effectable,
@@ -260,7 +293,7 @@ private:
 };
 
 class TrackNode final : public TimelineNode, public IAMTimelineTrack, public Transable, public Effectable,
-                        public VirtualTrack
+                        public VirtualTrack, public Splittable
 {
 public:
     TrackNode(Timeline *tl, LONG id);
@@ -282,11 +315,14 @@ public:
     HRESULT STDMETHODCALLTYPE ZeroBetween2(REFTIME s, REFTIME e) override;
     HRESULT STDMETHODCALLTYPE GetNextSrcEx(IAMTimelineObj *last, IAMTimelineObj **next) override;
 
+    // cuts every source, transition and effect that spans t; S_FALSE when t is past everything
+    HRESULT SplitAll(REFERENCE_TIME t);
+
 private:
     void *KindInterface(REFIID riid) override;
 };
 
-class SourceNode final : public TimelineNode, public IAMTimelineSrc, public Effectable
+class SourceNode final : public TimelineNode, public IAMTimelineSrc, public Effectable, public Splittable
 {
 public:
     SourceNode(Timeline *tl, LONG id);
@@ -325,9 +361,11 @@ public:
 private:
     ~SourceNode();
     void *KindInterface(REFIID riid) override;
+    bool CopyKindTo(TimelineNode *other) override;
+    void SplitKind(REFERENCE_TIME t, TimelineNode *second) override;
 };
 
-class TransitionNode final : public TimelineNode, public IAMTimelineTrans
+class TransitionNode final : public TimelineNode, public IAMTimelineTrans, public Splittable
 {
 public:
     TransitionNode(Timeline *tl, LONG id);
@@ -335,6 +373,8 @@ public:
 
     REFERENCE_TIME cut_point;       // from the start; -1 while not set
     BOOL swap_inputs, cuts_only;
+    // the cut point in force: as set, or the middle, and always inside the transition
+    REFERENCE_TIME CutPoint() const;
 
     // IAMTimelineTrans
     HRESULT STDMETHODCALLTYPE GetCutPoint(REFERENCE_TIME *t) override;
@@ -348,9 +388,10 @@ public:
 
 private:
     void *KindInterface(REFIID riid) override;
+    bool CopyKindTo(TimelineNode *other) override;
 };
 
-class EffectNode final : public TimelineNode, public IAMTimelineEffect
+class EffectNode final : public TimelineNode, public IAMTimelineEffect, public Splittable
 {
 public:
     EffectNode(Timeline *tl, LONG id);
@@ -369,7 +410,7 @@ inline TransitionNode *as_transition(TimelineNode *n) { return static_cast<Trans
 
 /* ---- The timeline ---- */
 
-class Timeline final : public IAMTimeline, public IPlatformTimeline
+class Timeline final : public IAMTimeline, public IAMSetErrorLog, public IPlatformTimeline
 {
 public:
     Timeline();
@@ -415,8 +456,21 @@ public:
     HRESULT STDMETHODCALLTYPE SetDefaultEffectB(BSTR text) override;
     HRESULT STDMETHODCALLTYPE GetDefaultEffectB(BSTR *text) override;
 
+    // IAMSetErrorLog
+    HRESULT STDMETHODCALLTYPE get_ErrorLog(IAMErrorLog **log) override;
+    HRESULT STDMETHODCALLTYPE put_ErrorLog(IAMErrorLog *log) override;
+
     // IPlatformTimeline
     HRESULT STDMETHODCALLTYPE CopyTimeline(TimelineCopy **out) override;
+    HRESULT STDMETHODCALLTYPE LogError(LONG severity, const WCHAR *text, LONG code, HRESULT hr) override;
+
+    LONG NextId() { return InterlockedIncrement(&next_id); }
+    // every node made for this timeline knows it until one of the two goes
+    void Register(TimelineNode *node);
+    void Unregister(TimelineNode *node);
+    void Adopt(TimelineNode *node);
+    // takes the group out of the list (RemoveAll on a group)
+    bool DropGroup(TimelineNode *group);
 
     double default_fps;
 
@@ -431,6 +485,9 @@ private:
     LONG insert_mode;
     BOOL transitions_on, effects_on;
     GUID default_transition, default_effect;
+    IAMErrorLog *error_log;
+    CRITICAL_SECTION cs;            // the log and the node list: the render engine's threads reach them
+    std::set<TimelineNode *> nodes;
 };
 
 }  // namespace editing

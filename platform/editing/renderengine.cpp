@@ -7,6 +7,7 @@
 #include "filters/pin.h"
 #include "editing/timeline.h"
 
+#include <math.h>
 #include <new>
 #include <stdio.h>
 #include <string.h>
@@ -157,7 +158,7 @@ void TimelinePin::Init(TimelineSource *f, int i, const AM_MEDIA_TYPE *type)
 class RenderEngine final : public IRenderEngine, public IPlatformRenderFile
 {
 public:
-    RenderEngine() : ref(1), timeline(NULL), graph(NULL), source(NULL)
+    RenderEngine() : ref(1), timeline(NULL), graph(NULL), source(NULL), range_start(0), range_stop(-1)
     {
         InitializeCriticalSection(&cs);
         PlatformObjectCreated();
@@ -198,37 +199,55 @@ public:
         LeaveCriticalSection(&cs);
         return S_OK;
     }
+    // NULL and S_OK while no timeline is set
     HRESULT STDMETHODCALLTYPE GetTimelineObject(IAMTimeline **out) override
     {
         if (!out) return E_POINTER;
         *out = NULL;
         EnterCriticalSection(&cs);
-        HRESULT hr = timeline ? timeline->QueryInterface(IID_IAMTimeline, (void **)out) : E_NO_TIMELINE;
+        HRESULT hr = timeline ? timeline->QueryInterface(IID_IAMTimeline, (void **)out) : S_OK;
         LeaveCriticalSection(&cs);
         return hr;
     }
+    // NULL and S_OK before there is a graph
     HRESULT STDMETHODCALLTYPE GetFilterGraph(IGraphBuilder **out) override
     {
         if (!out) return E_POINTER;
         EnterCriticalSection(&cs);
         if ((*out = graph)) graph->AddRef();
         LeaveCriticalSection(&cs);
-        return *out ? S_OK : E_UNEXPECTED;
+        return S_OK;
     }
-    // only before the front end is built
+    // only while the engine has no graph of its own yet
     HRESULT STDMETHODCALLTYPE SetFilterGraph(IGraphBuilder *g) override
     {
+        if (!g) return E_POINTER;
         EnterCriticalSection(&cs);
         HRESULT hr = S_OK;
-        if (graph) hr = E_UNEXPECTED;
-        else if ((graph = g)) graph->AddRef();
+        if (graph) hr = E_INVALIDARG;
+        else (graph = g)->AddRef();
         LeaveCriticalSection(&cs);
         return hr;
     }
+    // Not supported, as documented: SetRenderRange limits what is rendered.
     HRESULT STDMETHODCALLTYPE SetInterestRange(REFERENCE_TIME start, REFERENCE_TIME stop) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE SetInterestRange2(double start, double stop) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SetRenderRange(REFERENCE_TIME start, REFERENCE_TIME stop) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SetRenderRange2(double start, double stop) override { return E_NOTIMPL; }
+    // Only start..stop of the timeline is rendered, from the next ConnectFrontEnd on; the output begins
+    // with what the timeline shows at start.
+    HRESULT STDMETHODCALLTYPE SetRenderRange(REFERENCE_TIME start, REFERENCE_TIME stop) override
+    {
+        if (start < 0 || stop <= start) return E_INVALIDARG;
+        EnterCriticalSection(&cs);
+        range_start = start;
+        range_stop = stop;
+        LeaveCriticalSection(&cs);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE SetRenderRange2(double start, double stop) override
+    {
+        if (!(start >= 0.0) || !(stop > start) || stop > 9e11) return E_INVALIDARG;
+        return SetRenderRange((REFERENCE_TIME)llround(start * 1e7), (REFERENCE_TIME)llround(stop * 1e7));
+    }
     HRESULT STDMETHODCALLTYPE GetGroupOutputPin(LONG group, IPin **out) override
     {
         if (!out) return E_POINTER;
@@ -289,6 +308,7 @@ private:
     IPlatformTimeline *timeline;
     IGraphBuilder *graph;
     TimelineSource *source;
+    REFERENCE_TIME range_start, range_stop;   // stop -1: the whole timeline
 };
 
 void RenderEngine::RemoveSource()
@@ -299,40 +319,61 @@ void RenderEngine::RemoveSource()
     source = NULL;
 }
 
-// Copies the timeline, checks that it builds (every source opens, the groups can be delivered), then
-// puts the source filter with one pin per group into the graph, made here unless one was given.
+// The error log of the timeline hears why a front end could not be built.
+static void log_failure(IPlatformTimeline *timeline, HRESULT hr, const char *message)
+{
+    LONG code = hr == VFW_E_INVALIDMEDIATYPE ? DEX_IDS_BAD_MEDIATYPE
+              : hr == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) || hr == HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)
+                    ? DEX_IDS_BAD_SOURCE_NAME
+              : hr == VFW_E_UNSUPPORTED_STREAM ? DEX_IDS_UNKNOWN_SOURCE
+              : hr == E_OUTOFMEMORY ? DEX_IDS_OUTOFMEMORY : DEX_IDS_GRAPH_ERROR;
+    WCHAR text[512];
+    if (!message || !*message || !MultiByteToWideChar(CP_UTF8, 0, message, -1, text, ARRAYSIZE(text)))
+        lstrcpyW(text, L"The timeline cannot be rendered.");
+    text[ARRAYSIZE(text) - 1] = 0;
+    timeline->LogError(2, text, code, hr);
+}
+
+// Copies the timeline (the render range only, when one is set), checks that it builds (every source
+// opens, the groups can be delivered), then puts the source filter with one pin per group into the
+// graph, made here unless one was given. E_INVALIDARG without a timeline.
 HRESULT STDMETHODCALLTYPE RenderEngine::ConnectFrontEnd(void)
 {
     TimelineCopy *copy = NULL;
     gg_timeline *tl = NULL;
-    char message[512];
+    char message[512] = "";
     HRESULT hr;
 
     EnterCriticalSection(&cs);
     if (!timeline)
     {
         LeaveCriticalSection(&cs);
-        return E_NO_TIMELINE;
+        return E_INVALIDARG;
     }
     if (FAILED(hr = timeline->CopyTimeline(&copy)))
     {
+        log_failure(timeline, hr, NULL);
         LeaveCriticalSection(&cs);
         return hr;
     }
+    if (range_stop > range_start) copy->Restrict(range_start, range_stop);
     if (copy->length <= 0)
     {
         delete copy;
         LeaveCriticalSection(&cs);
         return E_INVALIDARG;   // nothing to render
     }
+    copy->Finish();
     int status = gg_timeline_build(copy->flat.data(), (int)copy->flat.size(), copy->length * 100, &tl, message,
                                    sizeof(message));
     gg_timeline_free(tl);
     if (status != GG_OK)
     {
         delete copy;
+        hr = GlueStatusToHresult(status);
+        log_failure(timeline, hr, message);
         LeaveCriticalSection(&cs);
-        return GlueStatusToHresult(status);
+        return hr;
     }
     if (!graph && FAILED(hr = CoCreateInstance(CLSID_FilterGraph, NULL, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
                                                (void **)&graph)))

@@ -23,19 +23,55 @@ HRESULT guid_text(const GUID &guid, BSTR *text)
 
 Timeline::Timeline()
     : default_fps(DEFAULT_FPS), ref(1), next_id(0), insert_mode(TIMELINE_INSERT_MODE_OVERLAY), transitions_on(TRUE),
-      effects_on(TRUE), default_transition(GUID_NULL), default_effect(GUID_NULL)
+      effects_on(TRUE), default_transition(GUID_NULL), default_effect(GUID_NULL), error_log(NULL)
 {
+    InitializeCriticalSection(&cs);
     PlatformObjectCreated();
 }
 
+// Nodes the client still holds outlive the timeline: they forget it first.
 Timeline::~Timeline()
 {
-    for (TimelineNode *g : groups)
-    {
-        g->ForgetTimeline();
-        g->Release();
-    }
+    EnterCriticalSection(&cs);
+    for (TimelineNode *n : nodes) n->timeline = NULL;
+    nodes.clear();
+    LeaveCriticalSection(&cs);
+    for (TimelineNode *g : groups) g->Release();
+    if (error_log) error_log->Release();
+    DeleteCriticalSection(&cs);
     PlatformObjectDestroyed();
+}
+
+void Timeline::Register(TimelineNode *node)
+{
+    EnterCriticalSection(&cs);
+    try { nodes.insert(node); }
+    catch (const std::bad_alloc &) { node->timeline = NULL; }
+    LeaveCriticalSection(&cs);
+}
+
+void Timeline::Unregister(TimelineNode *node)
+{
+    EnterCriticalSection(&cs);
+    nodes.erase(node);
+    LeaveCriticalSection(&cs);
+}
+
+void Timeline::Adopt(TimelineNode *node)
+{
+    node->timeline = this;
+    Register(node);
+    for (auto *list : {&node->children, &node->transitions, &node->effects})
+        for (TimelineNode *n : *list) Adopt(n);
+}
+
+bool Timeline::DropGroup(TimelineNode *group)
+{
+    auto it = std::find(groups.begin(), groups.end(), group);
+    if (it == groups.end()) return false;
+    groups.erase(it);
+    group->Release();
+    return true;
 }
 
 HRESULT STDMETHODCALLTYPE Timeline::QueryInterface(REFIID riid, void **out)
@@ -43,6 +79,8 @@ HRESULT STDMETHODCALLTYPE Timeline::QueryInterface(REFIID riid, void **out)
     if (!out) return E_POINTER;
     if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IAMTimeline))
         *out = static_cast<IAMTimeline *>(this);
+    else if (IsEqualIID(riid, IID_IAMSetErrorLog))
+        *out = static_cast<IAMSetErrorLog *>(this);
     else if (IsEqualIID(riid, IID_IPlatformTimeline))
         *out = static_cast<IPlatformTimeline *>(this);
     else
@@ -51,6 +89,45 @@ HRESULT STDMETHODCALLTYPE Timeline::QueryInterface(REFIID riid, void **out)
         return E_NOINTERFACE;
     }
     AddRef();
+    return S_OK;
+}
+
+/* ---- IAMSetErrorLog ---- */
+
+HRESULT STDMETHODCALLTYPE Timeline::get_ErrorLog(IAMErrorLog **log)
+{
+    if (!log) return E_POINTER;
+    EnterCriticalSection(&cs);
+    if ((*log = error_log)) error_log->AddRef();
+    LeaveCriticalSection(&cs);
+    return S_OK;
+}
+
+// NULL takes the log away.
+HRESULT STDMETHODCALLTYPE Timeline::put_ErrorLog(IAMErrorLog *log)
+{
+    if (log) log->AddRef();
+    EnterCriticalSection(&cs);
+    IAMErrorLog *old = error_log;
+    error_log = log;
+    LeaveCriticalSection(&cs);
+    if (old) old->Release();
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE Timeline::LogError(LONG severity, const WCHAR *text, LONG code, HRESULT hr)
+{
+    EnterCriticalSection(&cs);
+    IAMErrorLog *log = error_log;
+    if (log) log->AddRef();
+    LeaveCriticalSection(&cs);
+    if (!log) return S_FALSE;
+    BSTR message = SysAllocString(text ? text : L"");
+    VARIANT extra;
+    VariantInit(&extra);
+    log->LogError(severity, message, code, hr, &extra);
+    SysFreeString(message);
+    log->Release();
     return S_OK;
 }
 
@@ -71,10 +148,10 @@ REFERENCE_TIME Timeline::Duration()
     return end;
 }
 
+// A type that is not one of the six leaves *obj as it was.
 HRESULT STDMETHODCALLTYPE Timeline::CreateEmptyNode(IAMTimelineObj **obj, TIMELINE_MAJOR_TYPE type)
 {
     if (!obj) return E_POINTER;
-    *obj = NULL;
     switch (type)
     {
     case TIMELINE_MAJOR_TYPE_COMPOSITE: case TIMELINE_MAJOR_TYPE_TRACK: case TIMELINE_MAJOR_TYPE_SOURCE:
@@ -83,34 +160,32 @@ HRESULT STDMETHODCALLTYPE Timeline::CreateEmptyNode(IAMTimelineObj **obj, TIMELI
     default:
         return E_INVALIDARG;
     }
-    TimelineNode *node = NewNode(type, this, InterlockedIncrement(&next_id));
+    *obj = NULL;
+    TimelineNode *node = NewNode(type, this, NextId());
     if (!node) return E_OUTOFMEMORY;
     *obj = node->Obj();
     return S_OK;
 }
 
+// At most 32 groups; E_NOINTERFACE for what is not a group.
 HRESULT STDMETHODCALLTYPE Timeline::AddGroup(IAMTimelineObj *group)
 {
     TimelineNode *node = node_from(group);
     if (!group) return E_POINTER;
-    if (!node || !node->Is(TIMELINE_MAJOR_TYPE_GROUP)) return E_INVALIDARG;
-    if (std::find(groups.begin(), groups.end(), node) != groups.end()) return E_INVALIDARG;
+    if (!node || !node->Is(TIMELINE_MAJOR_TYPE_GROUP)) return E_NOINTERFACE;
+    if (groups.size() >= 32 || std::find(groups.begin(), groups.end(), node) != groups.end()) return E_INVALIDARG;
+    if (node->timeline && node->timeline != this) return E_INVALIDARG;   // made by another timeline
     try { groups.push_back(node); }
     catch (const std::bad_alloc &) { return E_OUTOFMEMORY; }
     node->AddRef();
-    node->timeline = this;
+    if (!node->timeline) Adopt(node);   // its own timeline is gone
     return S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE Timeline::RemGroupFromList(IAMTimelineObj *group)
 {
-    TimelineNode *node = node_from(group);
-    auto it = std::find(groups.begin(), groups.end(), node);
     if (!group) return E_POINTER;
-    if (!node || it == groups.end()) return E_INVALIDARG;
-    groups.erase(it);
-    node->Release();
-    return S_OK;
+    return DropGroup(node_from(group)) ? S_OK : E_INVALIDARG;
 }
 
 HRESULT STDMETHODCALLTYPE Timeline::GetGroup(IAMTimelineObj **group, LONG index)

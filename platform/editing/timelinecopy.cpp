@@ -120,9 +120,10 @@ HRESULT Timeline::CopyGroup(GroupNode *group, TimelineGroupCopy *out)
             src.media_stop = (s->media_stop > s->media_start ? s->media_stop : s->media_start + s->stop - s->start) * 100;
             src.keep_aspect = s->stretch_mode == RESIZEF_PRESERVEASPECTRATIO
                            || s->stretch_mode == RESIZEF_PRESERVEASPECTRATIO_NOLETTERBOX;
+            src.stream = (int)s->stream_number;
             out->sources.push_back(src);
         }
-        if (transitions_on && g.video)
+        if (g.video)
             for (TimelineNode *node : track->transitions)
             {
                 TransitionNode *t = as_transition(node);
@@ -130,6 +131,20 @@ HRESULT Timeline::CopyGroup(GroupNode *group, TimelineGroupCopy *out)
                 gg_transition tr = {};
                 tr.layer = (int)layer;
                 tr.start = t->start * 100;
+                if (t->cuts_only || !transitions_on)
+                {
+                    // a cut at the cut point, whatever the transition: what lies below until then, the
+                    // clip from then on (swapped inputs do not apply to a cut)
+                    REFERENCE_TIME cut = t->CutPoint();
+                    if (cut <= 0) continue;
+                    tr.stop = (t->start + cut) * 100;
+                    tr.hold = 1;
+                    out->elements.push_back("alpha");
+                    out->elements.push_back("");
+                    tr.key_rgb = (unsigned)(out->elements.size() - 2) | 0x80000000u;
+                    out->transitions.push_back(tr);
+                    continue;
+                }
                 tr.stop = t->stop * 100;
                 tr.swap = t->swap_inputs;
                 if (IsEqualGUID(t->sub_guid, CLSID_DxtKey))
@@ -273,6 +288,53 @@ void TimelineCopy::Finish()
         g.group.volume_count = (int)g.volumes.size();
         flat.push_back(g.group);
     }
+}
+
+void TimelineCopy::Restrict(REFERENCE_TIME from, REFERENCE_TIME to)
+{
+    const int64_t a = from * 100, b = (to < length ? to : length) * 100;
+    for (auto &g : groups)
+    {
+        for (size_t i = 0; i < g.sources.size();)
+        {
+            gg_source &src = g.sources[i];
+            if (src.stop <= a || src.start >= b)
+            {
+                g.sources.erase(g.sources.begin() + i);
+                g.paths.erase(g.paths.begin() + i);
+                continue;
+            }
+            double rate = (double)(src.media_stop - src.media_start) / (double)(src.stop - src.start);
+            if (src.start < a)
+            {
+                src.media_start += (int64_t)((double)(a - src.start) * rate + 0.5);
+                src.start = a;
+            }
+            if (src.stop > b)
+            {
+                src.media_stop -= (int64_t)((double)(src.stop - b) * rate + 0.5);
+                src.stop = b;
+            }
+            src.start -= a;
+            src.stop -= a;
+            i++;
+        }
+        // transitions and envelopes move whole: their progress keeps its own times
+        for (size_t i = 0; i < g.transitions.size();)
+        {
+            gg_transition &t = g.transitions[i];
+            if (t.stop <= a || t.start >= b) { g.transitions.erase(g.transitions.begin() + i); continue; }
+            t.start -= a;
+            t.stop -= a;
+            i++;
+        }
+        for (auto &v : g.volumes)
+        {
+            v.start -= a;
+            v.stop -= a;
+        }
+    }
+    length = b > a ? (b - a) / 100 : 0;
 }
 
 HRESULT GlueStatusToHresult(int status)

@@ -2,12 +2,14 @@
 // holds (holders.cpp).
 #include "editing/nodes.h"
 
+#include <math.h>
 #include <new>
 
 namespace editing {
 
 TrackNode::TrackNode(Timeline *tl, LONG id)
-    : TimelineNode(TIMELINE_MAJOR_TYPE_TRACK, tl, id), Transable(this), Effectable(this), VirtualTrack(this)
+    : TimelineNode(TIMELINE_MAJOR_TYPE_TRACK, tl, id), Transable(this), Effectable(this), VirtualTrack(this),
+      Splittable(this)
 {
 }
 
@@ -17,7 +19,24 @@ void *TrackNode::KindInterface(REFIID riid)
     if (IsEqualIID(riid, IID_IAMTimelineTransable)) return static_cast<IAMTimelineTransable *>(this);
     if (IsEqualIID(riid, IID_IAMTimelineEffectable)) return static_cast<IAMTimelineEffectable *>(this);
     if (IsEqualIID(riid, IID_IAMTimelineVirtualTrack)) return static_cast<IAMTimelineVirtualTrack *>(this);
+    if (IsEqualIID(riid, IID_IAMTimelineSplittable)) return static_cast<IAMTimelineSplittable *>(this);
     return NULL;
+}
+
+HRESULT TrackNode::SplitAll(REFERENCE_TIME t)
+{
+    if (t >= ContentEnd()) return S_FALSE;
+    for (auto *list : {&children, &transitions, &effects})
+        for (size_t i = 0; i < list->size(); i++)
+        {
+            TimelineNode *n = (*list)[i], *second;
+            if (n->start >= t || n->stop <= t) continue;
+            HRESULT hr = n->SplitInTwo(t, &second);
+            if (FAILED(hr)) return hr;
+            second->Release();
+            i++;   // the second part sits right after the first
+        }
+    return S_OK;
 }
 
 // A new source covers what it overlaps of the ones there, which are shortened (from the end, or from
@@ -26,8 +45,8 @@ HRESULT STDMETHODCALLTYPE TrackNode::SrcAdd(IAMTimelineObj *obj)
 {
     TimelineNode *src = node_from(obj);
     if (!obj) return E_POINTER;
-    if (!src || !src->Is(TIMELINE_MAJOR_TYPE_SOURCE) || src->parent) return E_INVALIDARG;
-    if (src->stop <= src->start) return E_INVALIDARG;
+    if (!src || !src->Is(TIMELINE_MAJOR_TYPE_SOURCE)) return E_NOINTERFACE;
+    if (src->parent || src->stop <= src->start) return E_INVALIDARG;
     try
     {
         for (size_t i = 0; i < children.size();)
@@ -62,12 +81,13 @@ HRESULT STDMETHODCALLTYPE TrackNode::SrcAdd(IAMTimelineObj *obj)
     return S_OK;
 }
 
+// The source under the time, or the first one after it.
 HRESULT STDMETHODCALLTYPE TrackNode::GetNextSrc(IAMTimelineObj **out, REFERENCE_TIME *in_out)
 {
     if (!out || !in_out) return E_POINTER;
     *out = NULL;
     for (TimelineNode *s : children)
-        if (s->start >= *in_out)
+        if (s->stop > *in_out)
         {
             *out = s->Obj();
             s->AddRef();
@@ -79,7 +99,8 @@ HRESULT STDMETHODCALLTYPE TrackNode::GetNextSrc(IAMTimelineObj **out, REFERENCE_
 
 HRESULT STDMETHODCALLTYPE TrackNode::GetNextSrc2(IAMTimelineObj **out, REFTIME *in_out)
 {
-    if (!in_out) return E_POINTER;
+    if (!out || !in_out) return E_POINTER;
+    if (!isfinite(*in_out) || fabs(*in_out) > 9e11) return E_INVALIDARG;
     REFERENCE_TIME t = to_units(*in_out);
     HRESULT hr = GetNextSrc(out, &t);
     *in_out = to_seconds(t);
@@ -106,6 +127,7 @@ HRESULT STDMETHODCALLTYPE TrackNode::MoveEverythingBy(REFERENCE_TIME from, REFER
 
 HRESULT STDMETHODCALLTYPE TrackNode::MoveEverythingBy2(REFTIME from, REFTIME by)
 {
+    if (!isfinite(from) || !isfinite(by) || fabs(from) > 9e11 || fabs(by) > 9e11) return E_INVALIDARG;
     return MoveEverythingBy(to_units(from), to_units(by));
 }
 
@@ -128,28 +150,55 @@ HRESULT STDMETHODCALLTYPE TrackNode::GetSrcAtTime(IAMTimelineObj **out, REFERENC
 
 HRESULT STDMETHODCALLTYPE TrackNode::GetSrcAtTime2(IAMTimelineObj **out, REFTIME time, LONG direction)
 {
+    if (!out) return E_POINTER;
+    if (!isfinite(time) || fabs(time) > 9e11) return E_INVALIDARG;
     return ObjectAtTime(children, out, to_units(time), direction);
 }
 
+// Whatever spans the start is cut there; what lies from the start on moves past the end of the space.
 HRESULT STDMETHODCALLTYPE TrackNode::InsertSpace(REFERENCE_TIME s, REFERENCE_TIME e)
 {
-    if (e < s) return E_INVALIDARG;
+    if (s < 0 || e <= s) return E_INVALIDARG;
+    if (s >= ContentEnd()) return S_FALSE;
+    HRESULT hr = SplitAll(s);
+    if (FAILED(hr)) return hr;
     return MoveEverythingBy(s, e - s);
 }
 
 HRESULT STDMETHODCALLTYPE TrackNode::InsertSpace2(REFTIME s, REFTIME e)
 {
+    if (!isfinite(s) || !isfinite(e) || fabs(s) > 9e11 || fabs(e) > 9e11) return E_INVALIDARG;
     return InsertSpace(to_units(s), to_units(e));
 }
 
+// Everything between the times goes; what spans an end is cut there first. Nothing moves.
 HRESULT STDMETHODCALLTYPE TrackNode::ZeroBetween(REFERENCE_TIME s, REFERENCE_TIME e)
 {
-    return E_NOTIMPL;
+    if (s < 0 || e <= s) return E_INVALIDARG;
+    if (s >= ContentEnd()) return S_FALSE;
+    HRESULT hr = SplitAll(s);
+    if (SUCCEEDED(hr)) hr = SplitAll(e);
+    if (FAILED(hr)) return hr;
+    for (auto *list : {&children, &transitions, &effects})
+        for (size_t i = 0; i < list->size();)
+        {
+            TimelineNode *n = (*list)[i];
+            if (n->start >= s && n->stop <= e && n->stop > n->start)
+            {
+                list->erase(list->begin() + i);
+                n->Detach();
+                n->Release();
+                continue;
+            }
+            i++;
+        }
+    return S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE TrackNode::ZeroBetween2(REFTIME s, REFTIME e)
 {
-    return E_NOTIMPL;
+    if (!isfinite(s) || !isfinite(e) || fabs(s) > 9e11 || fabs(e) > 9e11) return E_INVALIDARG;
+    return ZeroBetween(to_units(s), to_units(e));
 }
 
 HRESULT STDMETHODCALLTYPE TrackNode::GetNextSrcEx(IAMTimelineObj *last, IAMTimelineObj **next)
