@@ -7,6 +7,8 @@
 #include <mmreg.h>
 
 #include <new>
+#include <stdlib.h>
+#include <string.h>
 
 #include "glue/discover.h"
 #include "server/lifetime.h"
@@ -63,15 +65,19 @@ private:
     ~MediaDetector();
     void forget_file();
     const discover_stream *current_stream() const;
+    bool open() const { return filename || filter; }
+    HRESULT streams_of_pins(IBaseFilter *source, discover_media *found);
 
     LONG refcount;
     CRITICAL_SECTION cs;
     BSTR filename;              // as the caller gave it; NULL while no file is open
-    discover_media media;       // streams of that file
+    discover_media media;       // streams of that file, or of the filter
     LONG current;
+    IBaseFilter *filter;        // the source in use: the caller's (put_Filter), or one made on demand
+    IGraphBuilder *graph;       // the graph a source made here sits in
 };
 
-MediaDetector::MediaDetector() : refcount(1), filename(NULL), media(), current(0)
+MediaDetector::MediaDetector() : refcount(1), filename(NULL), media(), current(0), filter(NULL), graph(NULL)
 {
     InitializeCriticalSection(&cs);
     PlatformObjectCreated();
@@ -90,12 +96,16 @@ void MediaDetector::forget_file()
     filename = NULL;
     discover_media_free(&media);
     current = 0;
+    if (filter) filter->Release();
+    filter = NULL;
+    if (graph) graph->Release();
+    graph = NULL;
 }
 
 // The selected stream, or NULL while no file is open. Called with cs held.
 const discover_stream *MediaDetector::current_stream() const
 {
-    if (!filename || current < 0 || current >= media.count) return NULL;
+    if (!open() || current < 0 || current >= media.count) return NULL;
     return &media.streams[current];
 }
 
@@ -124,24 +134,171 @@ ULONG STDMETHODCALLTYPE MediaDetector::Release()
     return left;
 }
 
-HRESULT STDMETHODCALLTYPE MediaDetector::get_Filter(IUnknown **filter)
+// The source filter in use: the one put_Filter gave, or for a file a source made for it in a graph of
+// the detector's own. NULL and S_OK while no file is open.
+HRESULT STDMETHODCALLTYPE MediaDetector::get_Filter(IUnknown **out)
 {
-    if (!filter) return E_POINTER;
-    *filter = NULL;
-    return E_NOTIMPL;
+    if (!out) return E_POINTER;
+    *out = NULL;
+    EnterCriticalSection(&cs);
+    HRESULT hr = S_OK;
+    if (!filter && filename)
+    {
+        IGraphBuilder *g = NULL;
+        IBaseFilter *f = NULL;
+        hr = CoCreateInstance(CLSID_FilterGraph, NULL, CLSCTX_INPROC_SERVER, IID_IGraphBuilder, (void **)&g);
+        if (SUCCEEDED(hr)) hr = g->AddSourceFilter(filename, L"Source", &f);
+        if (SUCCEEDED(hr))
+        {
+            filter = f;
+            graph = g;
+        }
+        else if (g)
+            g->Release();
+    }
+    if (filter) filter->QueryInterface(IID_IUnknown, (void **)out);
+    LeaveCriticalSection(&cs);
+    return hr;
 }
 
-HRESULT STDMETHODCALLTYPE MediaDetector::put_Filter(IUnknown *filter)
+// Streams of a source that is not a file source: one per output pin, from the pin's first media type.
+HRESULT MediaDetector::streams_of_pins(IBaseFilter *source, discover_media *found)
 {
-    return filter ? E_NOTIMPL : E_POINTER;
+    IEnumPins *pins = NULL;
+    IPin *pin;
+    double length = 0.0;
+    IMediaSeeking *seeking;
+    LONGLONG duration;
+
+    memset(found, 0, sizeof(*found));
+    if (SUCCEEDED(source->QueryInterface(IID_IMediaSeeking, (void **)&seeking)))
+    {
+        if (SUCCEEDED(seeking->GetDuration(&duration)) && duration > 0) length = duration / 1e7;
+        seeking->Release();
+    }
+    HRESULT hr = source->EnumPins(&pins);
+    if (FAILED(hr)) return hr;
+    while (pins->Next(1, &pin, NULL) == S_OK)
+    {
+        PIN_DIRECTION dir;
+        IEnumMediaTypes *types = NULL;
+        AM_MEDIA_TYPE *mt = NULL;
+        if (SUCCEEDED(pin->QueryDirection(&dir)) && dir == PINDIR_OUTPUT && SUCCEEDED(pin->EnumMediaTypes(&types))
+                && types->Next(1, &mt, NULL) == S_OK && mt)
+        {
+            discover_stream s = {};
+            s.length = length;
+            s.fps_den = 1;
+            if (IsEqualGUID(mt->majortype, MEDIATYPE_Video))
+            {
+                s.kind = DISCOVER_VIDEO;
+                if (IsEqualGUID(mt->formattype, FORMAT_VideoInfo) && mt->cbFormat >= sizeof(VIDEOINFOHEADER) && mt->pbFormat)
+                {
+                    const VIDEOINFOHEADER *vih = (const VIDEOINFOHEADER *)mt->pbFormat;
+                    s.width = vih->bmiHeader.biWidth;
+                    s.height = abs(vih->bmiHeader.biHeight);
+                    if (vih->AvgTimePerFrame > 0)
+                    {
+                        s.fps_num = 10000000;
+                        s.fps_den = (int)vih->AvgTimePerFrame;
+                    }
+                }
+            }
+            else if (IsEqualGUID(mt->majortype, MEDIATYPE_Audio))
+            {
+                s.kind = DISCOVER_AUDIO;
+                if (IsEqualGUID(mt->formattype, FORMAT_WaveFormatEx) && mt->cbFormat >= 16 && mt->pbFormat)
+                {
+                    const WAVEFORMATEX *wfx = (const WAVEFORMATEX *)mt->pbFormat;
+                    s.channels = wfx->nChannels;
+                    s.sample_rate = (int)wfx->nSamplesPerSec;
+                    s.bits = wfx->wBitsPerSample;
+                    s.is_float = wfx->wFormatTag == WAVE_FORMAT_IEEE_FLOAT;
+                }
+            }
+            if (s.kind)
+            {
+                discover_stream *more = (discover_stream *)realloc(found->streams, (found->count + 1) * sizeof(s));
+                if (!more) hr = E_OUTOFMEMORY;
+                else
+                {
+                    found->streams = more;
+                    found->streams[found->count++] = s;
+                }
+            }
+        }
+        if (mt)
+        {
+            CoTaskMemFree(mt->pbFormat);
+            if (mt->pUnk) mt->pUnk->Release();
+            CoTaskMemFree(mt);
+        }
+        if (types) types->Release();
+        pin->Release();
+    }
+    pins->Release();
+    if (FAILED(hr)) discover_media_free(found);
+    return hr;
+}
+
+// A source filter the caller made (not in a graph of its own): a file source is read through its file,
+// any other through the media types of its output pins. What was open before is forgotten.
+HRESULT STDMETHODCALLTYPE MediaDetector::put_Filter(IUnknown *unknown)
+{
+    IBaseFilter *source = NULL;
+    IFileSourceFilter *file = NULL;
+    discover_media found = {};
+    LPOLESTR name = NULL;
+    HRESULT hr;
+
+    if (!unknown) return E_POINTER;
+    if (FAILED(unknown->QueryInterface(IID_IBaseFilter, (void **)&source))) return E_NOINTERFACE;
+    EnterCriticalSection(&cs);
+    forget_file();
+    LeaveCriticalSection(&cs);
+
+    if (SUCCEEDED(source->QueryInterface(IID_IFileSourceFilter, (void **)&file)))
+    {
+        AM_MEDIA_TYPE mt = {};
+        hr = file->GetCurFile(&name, &mt);
+        CoTaskMemFree(mt.pbFormat);
+        if (mt.pUnk) mt.pUnk->Release();
+        file->Release();
+        if (SUCCEEDED(hr) && (!name || !*name)) hr = VFW_E_NOT_FOUND;
+        char *unix_name = SUCCEEDED(hr) ? wine_get_unix_file_name(name) : NULL;
+        if (SUCCEEDED(hr) && !unix_name) hr = HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+        if (SUCCEEDED(hr))
+        {
+            hr = status_to_hresult(discover_file(unix_name, DETECT_TIMEOUT_MS, &found));
+            HeapFree(GetProcessHeap(), 0, unix_name);
+        }
+    }
+    else
+        hr = streams_of_pins(source, &found);
+    if (SUCCEEDED(hr) && !found.count) hr = VFW_E_UNSUPPORTED_STREAM;
+    if (FAILED(hr))
+    {
+        CoTaskMemFree(name);
+        discover_media_free(&found);
+        source->Release();
+        return hr;
+    }
+    EnterCriticalSection(&cs);
+    forget_file();
+    filename = name ? SysAllocString(name) : NULL;
+    media = found;
+    filter = source;
+    LeaveCriticalSection(&cs);
+    CoTaskMemFree(name);
+    return S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE MediaDetector::get_OutputStreams(LONG *count)
 {
     if (!count) return E_POINTER;
     EnterCriticalSection(&cs);
-    HRESULT hr = filename ? S_OK : E_INVALIDARG;
-    *count = filename ? media.count : 0;
+    HRESULT hr = open() ? S_OK : E_INVALIDARG;
+    *count = open() ? media.count : 0;
     LeaveCriticalSection(&cs);
     return hr;
 }
@@ -150,8 +307,8 @@ HRESULT STDMETHODCALLTYPE MediaDetector::get_CurrentStream(LONG *index)
 {
     if (!index) return E_POINTER;
     EnterCriticalSection(&cs);
-    HRESULT hr = filename ? S_OK : E_INVALIDARG;
-    *index = filename ? current : 0;
+    HRESULT hr = open() ? S_OK : E_INVALIDARG;
+    *index = open() ? current : 0;
     LeaveCriticalSection(&cs);
     return hr;
 }
@@ -160,7 +317,7 @@ HRESULT STDMETHODCALLTYPE MediaDetector::put_CurrentStream(LONG index)
 {
     EnterCriticalSection(&cs);
     HRESULT hr = E_INVALIDARG;
-    if (filename && index >= 0 && index < media.count)
+    if (open() && index >= 0 && index < media.count)
     {
         current = index;
         hr = S_OK;

@@ -12,6 +12,7 @@ HRESULT CreateSystemDeviceEnum(REFIID riid, void **out);     /* CLSID_SystemDevi
 HRESULT CreateTimeline(REFIID riid, void **out);             /* CLSID_AMTimeline (editing/timeline.cpp) */
 HRESULT CreatePropertySetter(REFIID riid, void **out);       /* CLSID_PropertySetter (editing/propsetter.cpp) */
 HRESULT CreateRenderEngine(REFIID riid, void **out);         /* CLSID_RenderEngine (editing/renderengine.cpp) */
+HRESULT CreateXml2Dex(REFIID riid, void **out);              /* CLSID_Xml2Dex (editing/xml2dex.cpp) */
 HRESULT CreateWavDest(REFIID riid, void **out);              /* CLSID_WavDest (filters/filter.cpp) */
 HRESULT CreateFilterGraph(REFIID riid, void **out);          /* graph/filtergraph.cpp */
 HRESULT CreateCaptureGraphBuilder(REFIID riid, void **out);  /* graph/capturebuilder.cpp */

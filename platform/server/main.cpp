@@ -36,6 +36,7 @@ static const ClassEntry classes[] =
     { &CLSID_AMTimeline, L"Timeline", CreateTimeline, L"qedit.dll" },
     { &CLSID_PropertySetter, L"Property Setter", CreatePropertySetter, NULL },
     { &CLSID_RenderEngine, L"Render Engine", CreateRenderEngine, NULL },
+    { &CLSID_Xml2Dex, L"Xml2Dex", CreateXml2Dex, NULL },
 };
 
 static const ClassEntry *find_class(REFCLSID clsid)
