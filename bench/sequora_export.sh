@@ -23,27 +23,8 @@ gcc -O2 -o "$out/bare" "$here/timeline_export/bare.c" \
 
 # The project: stereo 16-bit 44.1 kHz, 640x480 RGB24 at 25 fps; movie 0-30 s, still 28-60 s with the first
 # transition over its first 3 s, sound 0-60 s fading from 50 s.
-python3 - "$out" <<'PY'
-import struct, sys
-d = sys.argv[1]
-dos = lambda p: 'Z:' + p.replace('/', '\\')
-video = bytes.fromhex('76696473000010008000 00aa00389b71'.replace(' ', ''))
-audio = bytes.fromhex('61756473000010008000 00aa00389b71'.replace(' ', ''))
-def record(path, start, streams, effect=0, span=300, fade=1000, image=5.0):
-    r = struct.pack('<q4ii', int(start * 10000000), 0, 0, 0, 0, len(streams)) + bytes(4)
-    for kind, length in streams + [(bytes(16), 0.0)] * (2 - len(streams)):
-        r += kind + struct.pack('<d', length)
-    r += struct.pack('<iii', effect, span, fade) + bytes(4) + struct.pack('<d', image)
-    r += dos(path).encode().ljust(260, b'\0') + bytes(260)
-    return r
-items = [record(d + '/movie.avi', 0, [(video, 30.0)]),
-         record(d + '/still.jpg', 28, [(video, 0.0)], effect=1, span=94, image=32.0),
-         record(d + '/sound.wav', 0, [(audio, 60.0)], fade=833)]
-blank = struct.pack('<q4ii', 0, 0, 0, 0, 0, 0) + bytes(4) + bytes(48) + struct.pack('<iii', 0, 300, 1000) + bytes(4) + struct.pack('<d', 5.0) + bytes(520)
-image = struct.pack('<7i', 0, 1, 1, 3, 640, 480, 1) + bytes(4) + struct.pack('<d', 25.0) + struct.pack('<i', 3)
-image += b''.join(items) + blank * 253
-open(d + '/bench.sqp', 'wb').write(image)
-PY
+python3 "$here/sequora_project.py" "$out/bench.sqp" 640 480 25 "movie:$out/movie.avi:0:30" \
+  "still:$out/still.jpg:28:32:1:94" "sound:$out/sound.wav:0:60:833"
 
 rm -f "$out/sequora.avi"
 read ours peak < <("$WINE" "$BUILD/bench/sequora_export_bench.exe.so" "$out/bench.sqp" "$out/sequora.avi")

@@ -155,7 +155,7 @@ public:
         if (!out) return E_POINTER;
         *out = NULL;
         if (left) return E_INVALIDARG;
-        return CreatePlatformFilter(&entry, riid, out);
+        return CreatePlatformFilter(&entry, NULL, riid, out);
     }
     HRESULT STDMETHODCALLTYPE BindToStorage(IBindCtx *ctx, IMoniker *left, REFIID riid, void **out) override
     {

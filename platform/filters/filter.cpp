@@ -4,6 +4,8 @@
  * pipeline. Its pins keep the graph's connections and media types; no samples pass through them, the
  * media flows inside the pipeline the graph builds from the connected filters.
  */
+#include "server/aggregate.h"
+#include "server/classes.h"
 #include "server/lifetime.h"
 #include "filters/filter.h"
 #include "glue/gstglue.h"
@@ -30,6 +32,37 @@ static GUID subtype_from_tag(DWORD tag)
 }
 
 class PlatformFilter;
+class PlatformPin;
+
+/* IAMVideoCompression on an encoder's output pin, where programs look for it: the filter's settings under
+ * the pin's identity. */
+class PinCompression final : public IAMVideoCompression
+{
+public:
+    void Init(IPin *p, PlatformFilter *f) { pin = p; filter = f; }
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **out) override { return pin->QueryInterface(riid, out); }
+    ULONG STDMETHODCALLTYPE AddRef() override { return pin->AddRef(); }
+    ULONG STDMETHODCALLTYPE Release() override { return pin->Release(); }
+
+    HRESULT STDMETHODCALLTYPE put_KeyFrameRate(LONG rate) override;
+    HRESULT STDMETHODCALLTYPE get_KeyFrameRate(LONG *rate) override;
+    HRESULT STDMETHODCALLTYPE put_PFramesPerKeyFrame(LONG frames) override;
+    HRESULT STDMETHODCALLTYPE get_PFramesPerKeyFrame(LONG *frames) override;
+    HRESULT STDMETHODCALLTYPE put_Quality(double q) override;
+    HRESULT STDMETHODCALLTYPE get_Quality(double *q) override;
+    HRESULT STDMETHODCALLTYPE put_WindowSize(DWORDLONG size) override;
+    HRESULT STDMETHODCALLTYPE get_WindowSize(DWORDLONG *size) override;
+    HRESULT STDMETHODCALLTYPE GetInfo(LPWSTR version, int *version_size, LPWSTR description, int *description_size,
+                                      LONG *default_keyframe_rate, LONG *default_pframes, double *default_quality,
+                                      LONG *capabilities) override;
+    HRESULT STDMETHODCALLTYPE OverrideKeyFrame(LONG frame) override;
+    HRESULT STDMETHODCALLTYPE OverrideFrameSize(LONG frame, LONG size) override;
+
+private:
+    IPin *pin;
+    PlatformFilter *filter;
+};
 
 /* ---- IPin: part of the filter object, counted with it ---- */
 
@@ -69,19 +102,21 @@ private:
         return offer;
     }
     bool TakesPictures(const AM_MEDIA_TYPE *type) const;
-    /* IAMStreamConfig on a capture filter's pin, as on the filter */
+    /* IAMStreamConfig on a capture filter's pin, as on the filter; IAMVideoCompression on an encoder's */
     HRESULT MoreInterfaces(REFIID riid, void **out) override;
 
     PlatformFilter *filter;
+    PinCompression compression;
 };
 
 /* ---- The filter ---- */
 
-class PlatformFilter final : public FilterBase, public IAMVideoCompression, public IPlatformFilter
+class PlatformFilter final : public FilterBase, public IAMVideoCompression, public IPlatformFilter,
+                             public Aggregatable
 {
 public:
-    explicit PlatformFilter(const DeviceEntry *e)
-        : ref(1), entry(*e), pin_count(0), quality(-1.0), keyframe_rate(-1), camera(NULL)
+    PlatformFilter(const DeviceEntry *e, IUnknown *outer)
+        : Aggregatable(outer), entry(*e), pin_count(0), quality(-1.0), keyframe_rate(-1), camera(NULL)
     {
         switch (entry.kind)
         {
@@ -103,6 +138,7 @@ public:
             break;
         case FILTER_CAPTURE:
             pins[0].Init(this, PINDIR_OUTPUT, L"Capture", MEDIATYPE_Video, GUID_NULL);
+            pins[0].SetCategory(PIN_CATEGORY_CAPTURE);
             pin_count = 1;
             camera = CameraCreate(&entry, static_cast<IBaseFilter *>(this), static_cast<IPin *>(&pins[0]));
             break;
@@ -124,32 +160,7 @@ public:
         PlatformObjectDestroyed();
     }
 
-    /* IUnknown */
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **out) override
-    {
-        if (!out) return E_POINTER;
-        *out = NULL;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IPersist)
-                || IsEqualIID(riid, IID_IMediaFilter) || IsEqualIID(riid, IID_IBaseFilter))
-            *out = static_cast<IBaseFilter *>(this);
-        else if (IsEqualIID(riid, IID_IAMVideoCompression) && HasCompressionSettings())
-            *out = static_cast<IAMVideoCompression *>(this);
-        else if (IsEqualIID(riid, IID_IPlatformFilter))
-            *out = static_cast<IPlatformFilter *>(this);
-        else if (camera)
-            return CameraFilterInterface(camera, riid, out);   /* formats and picture controls */
-        else
-            return E_NOINTERFACE;
-        AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&ref); }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        ULONG r = InterlockedDecrement(&ref);
-        if (!r) delete this;
-        return r;
-    }
+    AGGREGATABLE_IUNKNOWN
 
     /* IPersist */
     HRESULT STDMETHODCALLTYPE GetClassID(CLSID *clsid) override
@@ -292,20 +303,30 @@ public:
     }
 
     Camera *CaptureCamera() const { return camera; }
-    ULONG PinListCount() override { return pin_count; }
-    IPin *PinListItem(ULONG i) override { return &pins[i]; }
-
-private:
     bool HasCompressionSettings() const
     {
         return entry.kind == FILTER_VIDEO_ENCODER
             && (entry.codec->knob != KNOB_NONE || entry.codec->keyframe_property);
     }
+    ULONG PinListCount() override { return pin_count; }
+    IPin *PinListItem(ULONG i) override { return &pins[i]; }
+
+private:
+    HRESULT NonDelegatingQueryInterface(REFIID riid, void **out) override
+    {
+        if (IsEqualIID(riid, IID_IPersist) || IsEqualIID(riid, IID_IMediaFilter) || IsEqualIID(riid, IID_IBaseFilter))
+            return Hand(static_cast<IBaseFilter *>(this), out);
+        if (IsEqualIID(riid, IID_IAMVideoCompression) && HasCompressionSettings())
+            return Hand(static_cast<IAMVideoCompression *>(this), out);
+        if (IsEqualIID(riid, IID_IPlatformFilter))
+            return Hand(static_cast<IPlatformFilter *>(this), out);
+        if (camera) return CameraFilterInterface(camera, riid, out);   /* formats and picture controls */
+        return E_NOINTERFACE;
+    }
     LONG DefaultKeyFrameRate() const
     {
         return (LONG)glue_element_default_int(entry.codec->element, entry.codec->keyframe_property, 0);
     }
-    LONG ref;
     DeviceEntry entry;
     PlatformPin pins[3];
     int pin_count;
@@ -324,6 +345,7 @@ void PlatformPin::Init(PlatformFilter *owner, PIN_DIRECTION dir, const WCHAR *pi
     type.lSampleSize = type.bFixedSizeSamples ? 1 : 0;
     type.bTemporalCompression = !type.bFixedSizeSamples;
     filter = owner;
+    compression.Init(static_cast<IPin *>(this), owner);
     InitPin(static_cast<IBaseFilter *>(owner), &owner->cs, dir, pin_name, &type);
 }
 
@@ -336,24 +358,54 @@ bool PlatformPin::TakesPictures(const AM_MEDIA_TYPE *type) const
 HRESULT PlatformPin::MoreInterfaces(REFIID riid, void **out)
 {
     if (direction != PINDIR_OUTPUT) return ConnectionPin::MoreInterfaces(riid, out);
+    if (IsEqualIID(riid, IID_IAMVideoCompression) && filter->HasCompressionSettings())
+    {
+        *out = static_cast<IAMVideoCompression *>(&compression);
+        AddRef();
+        return S_OK;
+    }
     return CameraPinInterface(filter->CaptureCamera(), riid, out);
 }
 
-HRESULT CreatePlatformFilter(const DeviceEntry *entry, REFIID riid, void **out)
+HRESULT STDMETHODCALLTYPE PinCompression::put_KeyFrameRate(LONG rate) { return filter->put_KeyFrameRate(rate); }
+HRESULT STDMETHODCALLTYPE PinCompression::get_KeyFrameRate(LONG *rate) { return filter->get_KeyFrameRate(rate); }
+HRESULT STDMETHODCALLTYPE PinCompression::put_PFramesPerKeyFrame(LONG frames)
+{
+    return filter->put_PFramesPerKeyFrame(frames);
+}
+HRESULT STDMETHODCALLTYPE PinCompression::get_PFramesPerKeyFrame(LONG *frames)
+{
+    return filter->get_PFramesPerKeyFrame(frames);
+}
+HRESULT STDMETHODCALLTYPE PinCompression::put_Quality(double q) { return filter->put_Quality(q); }
+HRESULT STDMETHODCALLTYPE PinCompression::get_Quality(double *q) { return filter->get_Quality(q); }
+HRESULT STDMETHODCALLTYPE PinCompression::put_WindowSize(DWORDLONG size) { return filter->put_WindowSize(size); }
+HRESULT STDMETHODCALLTYPE PinCompression::get_WindowSize(DWORDLONG *size) { return filter->get_WindowSize(size); }
+HRESULT STDMETHODCALLTYPE PinCompression::GetInfo(LPWSTR version, int *version_size, LPWSTR description,
+                                                  int *description_size, LONG *default_keyframe_rate,
+                                                  LONG *default_pframes, double *default_quality, LONG *capabilities)
+{
+    return filter->GetInfo(version, version_size, description, description_size, default_keyframe_rate,
+                           default_pframes, default_quality, capabilities);
+}
+HRESULT STDMETHODCALLTYPE PinCompression::OverrideKeyFrame(LONG frame) { return filter->OverrideKeyFrame(frame); }
+HRESULT STDMETHODCALLTYPE PinCompression::OverrideFrameSize(LONG frame, LONG size)
+{
+    return filter->OverrideFrameSize(frame, size);
+}
+
+HRESULT CreatePlatformFilter(const DeviceEntry *entry, IUnknown *outer, REFIID riid, void **out)
 {
     PlatformFilter *filter;
-    HRESULT hr;
 
     if (!out) return E_POINTER;
     *out = NULL;
     if (!entry) return E_INVALIDARG;
-    if (!(filter = new (std::nothrow) PlatformFilter(entry))) return E_OUTOFMEMORY;
-    hr = filter->QueryInterface(riid, out);
-    filter->Release();
-    return hr;
+    if (!(filter = new (std::nothrow) PlatformFilter(entry, outer))) return E_OUTOFMEMORY;
+    return filter->HandOut(riid, out);
 }
 
-HRESULT CreateCatalogFilter(REFCLSID clsid, REFIID riid, void **out)
+HRESULT CreateCatalogFilter(REFCLSID clsid, IUnknown *outer, REFIID riid, void **out)
 {
     DeviceEntry entry;
     HRESULT hr;
@@ -361,17 +413,17 @@ HRESULT CreateCatalogFilter(REFCLSID clsid, REFIID riid, void **out)
     if (!out) return E_POINTER;
     *out = NULL;
     if (FAILED(hr = CatalogEntryFor(clsid, &entry))) return hr;
-    return CreatePlatformFilter(&entry, riid, out);
+    return CreatePlatformFilter(&entry, outer, riid, out);
 }
 
 /* WavDest: between an audio stream and a File Writer, it makes a RIFF WAVE file of whatever audio reaches
  * it (the "platformwavdest" element). Input: any audio; output: a byte stream (MEDIATYPE_Stream, WAVE). */
-HRESULT CreateWavDest(REFIID riid, void **out)
+HRESULT CreateWavDest(IUnknown *outer, REFIID riid, void **out)
 {
     DeviceEntry entry;
     memset(&entry, 0, sizeof(entry));
     entry.clsid = CLSID_WavDest;
     lstrcpynW(entry.name, L"WavDest", ARRAYSIZE(entry.name));
     entry.kind = FILTER_WAVDEST;
-    return CreatePlatformFilter(&entry, riid, out);
+    return CreatePlatformFilter(&entry, outer, riid, out);
 }

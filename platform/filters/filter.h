@@ -4,7 +4,7 @@
 
 #include "filters/interfaces.h"
 
-/* The filter object of an entry (filter.cpp). */
-HRESULT CreatePlatformFilter(const DeviceEntry *entry, REFIID riid, void **out);
+/* The filter object of an entry (filter.cpp); outer: the aggregating object, or NULL (server/aggregate.h). */
+HRESULT CreatePlatformFilter(const DeviceEntry *entry, IUnknown *outer, REFIID riid, void **out);
 
 #endif

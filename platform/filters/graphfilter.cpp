@@ -2,6 +2,7 @@
  * The graph's own filters: file source, AVI multiplexer, File Writer, renderers and the capture tee.
  * They hold pins and settings; the graph turns them into pipeline nodes when it runs.
  */
+#include "server/classes.h"
 #include "server/lifetime.h"
 #include "filters/graphfilter.h"
 #include "glue/discover.h"
@@ -25,6 +26,7 @@ void GraphPin::Init(GraphFilter *owner, PIN_DIRECTION dir, const WCHAR *pin_name
 
 bool GraphPin::Accepts(const AM_MEDIA_TYPE *type) const
 {
+    if (filter->Type() == GF_AVIMUX && direction == PINDIR_INPUT) return GraphFilter::MuxTakes(type);
     if (IsEqualGUID(preferred.majortype, GUID_NULL) || IsEqualGUID(type->majortype, GUID_NULL)) return true;
     return IsEqualGUID(type->majortype, preferred.majortype);
 }
@@ -41,9 +43,10 @@ static AM_MEDIA_TYPE major_only(REFGUID major)
     return mt;
 }
 
-GraphFilter::GraphFilter(GraphFilterType t)
-    : ref(1), type(t), pin_count(0), dos_path(NULL),
-      unix_path(NULL), mode(0), streams(NULL), stream_count(0), window(NULL)
+GraphFilter::GraphFilter(GraphFilterType t, IUnknown *outer)
+    : Aggregatable(outer), type(t), pin_count(0), pins_version(0), dos_path(NULL), unix_path(NULL), mode(0),
+      dirty(false), master_stream(-1), old_index(TRUE), interleave_mode(INTERLEAVE_CAPTURE), interleave(10000000),
+      preroll(0), asking_graph(0), streams(NULL), stream_count(0), window(NULL)
 {
     AM_MEDIA_TYPE any = major_only(GUID_NULL), video = major_only(MEDIATYPE_Video), audio = major_only(MEDIATYPE_Audio);
     AM_MEDIA_TYPE stream = major_only(MEDIATYPE_Stream);
@@ -58,7 +61,7 @@ GraphFilter::GraphFilter(GraphFilterType t)
         AddPin(PINDIR_INPUT, L"Input 01", &any, 0);
         break;
     case GF_FILEWRITER:
-        AddPin(PINDIR_INPUT, L"in", &any, 0);
+        AddPin(PINDIR_INPUT, L"in", &stream, 0);   /* a byte stream, whatever its format */
         break;
     case GF_VIDEO_RENDERER:
         AddPin(PINDIR_INPUT, L"Input", &video, 0);
@@ -71,8 +74,11 @@ GraphFilter::GraphFilter(GraphFilterType t)
         AddPin(PINDIR_INPUT, L"Input", &video, 0);
         AddPin(PINDIR_OUTPUT, L"Capture", &video, 0);
         AddPin(PINDIR_OUTPUT, L"Preview", &video, 1);
+        pins[1].SetCategory(PIN_CATEGORY_CAPTURE);
+        pins[2].SetCategory(PIN_CATEGORY_PREVIEW);
         break;
     }
+    memset(&file_type, 0, sizeof(file_type));
     PlatformObjectCreated();
 }
 
@@ -82,6 +88,7 @@ GraphFilter::~GraphFilter()
     delete window;
     HeapFree(GetProcessHeap(), 0, dos_path);
     HeapFree(GetProcessHeap(), 0, unix_path);
+    FreeMediaType(&file_type);
     delete[] streams;
     PlatformObjectDestroyed();
 }
@@ -95,7 +102,7 @@ void GraphFilter::AddPin(PIN_DIRECTION dir, const WCHAR *name, const AM_MEDIA_TY
 HRESULT GraphFilter::Create(GraphFilterType type, GraphFilter **out)
 {
     if (!out) return E_POINTER;
-    *out = new (std::nothrow) GraphFilter(type);
+    *out = new (std::nothrow) GraphFilter(type, NULL);
     if (!*out) return E_OUTOFMEMORY;
     if (type == GF_VIDEO_RENDERER && !(*out)->window)
     {
@@ -126,7 +133,7 @@ HRESULT GraphFilter::CreateSource(const WCHAR *path, GraphFilter **out)
     if (!out) return E_POINTER;
     *out = NULL;
     if (!path) return E_POINTER;
-    if (!(f = new (std::nothrow) GraphFilter(GF_SOURCE))) return E_OUTOFMEMORY;
+    if (!(f = new (std::nothrow) GraphFilter(GF_SOURCE, NULL))) return E_OUTOFMEMORY;
     if (FAILED(hr = f->Load(path, NULL)))
     {
         f->Release();
@@ -248,34 +255,36 @@ void GraphFilter::PinConnected(GraphPin *pin)
     {
         wsprintfW(name, L"Input %02d", pin_count);
         AddPin(PINDIR_INPUT, name, &any, pin_count - 1);
+        InterlockedIncrement(&pins_version);   /* enumerators out now are out of step */
     }
     LeaveCriticalSection(&cs);
 }
 
-HRESULT STDMETHODCALLTYPE GraphFilter::QueryInterface(REFIID riid, void **out)
+HRESULT GraphFilter::NonDelegatingQueryInterface(REFIID riid, void **out)
 {
-    if (!out) return E_POINTER;
-    *out = NULL;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IPersist)
-            || IsEqualIID(riid, IID_IMediaFilter) || IsEqualIID(riid, IID_IBaseFilter))
-        *out = static_cast<IBaseFilter *>(this);
-    else if (type == GF_FILEWRITER && (IsEqualIID(riid, IID_IFileSinkFilter) || IsEqualIID(riid, IID_IFileSinkFilter2)))
-        *out = static_cast<IFileSinkFilter2 *>(this);
-    else if (type == GF_SOURCE && IsEqualIID(riid, IID_IFileSourceFilter))
-        *out = static_cast<IFileSourceFilter *>(this);
-    else if (IsEqualIID(riid, IID_IGraphFilter))
+    if (IsEqualIID(riid, IID_IPersist) || IsEqualIID(riid, IID_IMediaFilter) || IsEqualIID(riid, IID_IBaseFilter))
+        return Hand(static_cast<IBaseFilter *>(this), out);
+    if (type == GF_FILEWRITER && (IsEqualIID(riid, IID_IFileSinkFilter) || IsEqualIID(riid, IID_IFileSinkFilter2)))
+        return Hand(static_cast<IFileSinkFilter2 *>(this), out);
+    if (type == GF_FILEWRITER && IsEqualIID(riid, IID_IAMFilterMiscFlags))
+        return Hand(static_cast<IAMFilterMiscFlags *>(this), out);
+    if (type == GF_FILEWRITER && IsEqualIID(riid, IID_IPersistStream))
+        return Hand(static_cast<IPersistStream *>(this), out);
+    if (type == GF_AVIMUX && IsEqualIID(riid, IID_IConfigAviMux))
+        return Hand(static_cast<IConfigAviMux *>(this), out);
+    if (type == GF_AVIMUX && IsEqualIID(riid, IID_IConfigInterleaving))
+        return Hand(static_cast<IConfigInterleaving *>(this), out);
+    if (type == GF_AVIMUX && IsEqualIID(riid, IID_IMediaSeeking))
+        return Hand(static_cast<IMediaSeeking *>(this), out);
+    if (type == GF_SOURCE && IsEqualIID(riid, IID_IFileSourceFilter))
+        return Hand(static_cast<IFileSourceFilter *>(this), out);
+    if (IsEqualIID(riid, IID_IGraphFilter))
+    {
         *out = this;
-    else
-        return E_NOINTERFACE;
-    AddRef();
-    return S_OK;
-}
-
-ULONG STDMETHODCALLTYPE GraphFilter::Release()
-{
-    ULONG r = InterlockedDecrement(&ref);
-    if (!r) delete this;
-    return r;
+        AddRef();
+        return S_OK;
+    }
+    return E_NOINTERFACE;
 }
 
 HRESULT STDMETHODCALLTYPE GraphFilter::GetClassID(CLSID *clsid)
@@ -298,9 +307,10 @@ void GraphFilter::StateChanged(FILTER_STATE s)
     if (window) window->StateChanged(s != State_Stopped);
 }
 
-/* IFileSinkFilter2: the name is kept as given; the file is made when the graph runs */
+/* IFileSinkFilter2: the name and type are kept as given; the file is made when the graph runs */
 HRESULT STDMETHODCALLTYPE GraphFilter::SetFileName(LPCOLESTR name, const AM_MEDIA_TYPE *mt)
 {
+    AM_MEDIA_TYPE copy;
     WCHAR *dos;
     char *unix_name;
 
@@ -308,21 +318,32 @@ HRESULT STDMETHODCALLTYPE GraphFilter::SetFileName(LPCOLESTR name, const AM_MEDI
     if (type != GF_FILEWRITER) return E_UNEXPECTED;
     if (!*name || lstrlenW(name) >= 32768) return E_INVALIDARG;
     if (!Stopped()) return VFW_E_WRONG_STATE;
-    if (!(unix_name = unix_name_of(name))) return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+    memset(&copy, 0, sizeof(copy));
+    if (mt && FAILED(CopyMediaType(&copy, mt))) return E_OUTOFMEMORY;
+    if (!(unix_name = unix_name_of(name)))
+    {
+        FreeMediaType(&copy);
+        return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+    }
     if (!(dos = copy_string(name)))
     {
         HeapFree(GetProcessHeap(), 0, unix_name);
+        FreeMediaType(&copy);
         return E_OUTOFMEMORY;
     }
     EnterCriticalSection(&cs);
     HeapFree(GetProcessHeap(), 0, dos_path);
     HeapFree(GetProcessHeap(), 0, unix_path);
+    FreeMediaType(&file_type);
     dos_path = dos;
     unix_path = unix_name;
+    file_type = copy;
+    dirty = true;
     LeaveCriticalSection(&cs);
     return S_OK;
 }
 
+/* Before a name is set: S_OK and no name, as the documentation allows. */
 HRESULT STDMETHODCALLTYPE GraphFilter::GetCurFile(LPOLESTR *name, AM_MEDIA_TYPE *mt)
 {
     HRESULT hr = S_OK;
@@ -336,6 +357,11 @@ HRESULT STDMETHODCALLTYPE GraphFilter::GetCurFile(LPOLESTR *name, AM_MEDIA_TYPE 
         if ((*name = (LPOLESTR)CoTaskMemAlloc(size))) memcpy(*name, dos_path, size);
         else hr = E_OUTOFMEMORY;
         if (mt && type == GF_SOURCE) mt->majortype = MEDIATYPE_Stream;
+        if (mt && type == GF_FILEWRITER && SUCCEEDED(hr) && FAILED(hr = CopyMediaType(mt, &file_type)))
+        {
+            CoTaskMemFree(*name);
+            *name = NULL;
+        }
     }
     LeaveCriticalSection(&cs);
     return hr;
@@ -346,6 +372,7 @@ HRESULT STDMETHODCALLTYPE GraphFilter::SetMode(DWORD flags)
     if (flags & ~AM_FILE_OVERWRITE) return E_INVALIDARG;
     EnterCriticalSection(&cs);
     mode = flags;
+    dirty = true;
     LeaveCriticalSection(&cs);
     return S_OK;
 }
@@ -359,19 +386,83 @@ HRESULT STDMETHODCALLTYPE GraphFilter::GetMode(DWORD *flags)
     return S_OK;
 }
 
-/* ---- Class table creators ---- */
-
-static HRESULT create_typed(GraphFilterType type, REFIID riid, void **out)
+/* IAMFilterMiscFlags: the File Writer ends its stream in the graph, as a renderer does */
+ULONG STDMETHODCALLTYPE GraphFilter::GetMiscFlags()
 {
-    GraphFilter *f;
+    return type == GF_FILEWRITER ? AM_FILTER_MISC_FLAGS_IS_RENDERER : 0;
+}
+
+/* ---- IPersistStream (File Writer): mode, name length in characters, name ---- */
+
+HRESULT STDMETHODCALLTYPE GraphFilter::IsDirty()
+{
+    EnterCriticalSection(&cs);
+    bool d = dirty;
+    LeaveCriticalSection(&cs);
+    return d ? S_OK : S_FALSE;
+}
+
+HRESULT STDMETHODCALLTYPE GraphFilter::Load(IStream *stream)
+{
+    DWORD header[2];
+    WCHAR *name;
+    ULONG got;
     HRESULT hr;
-    if (!out) return E_POINTER;
-    *out = NULL;
-    if (FAILED(hr = GraphFilter::Create(type, &f))) return hr;
-    hr = f->QueryInterface(riid, out);
-    f->Release();
+
+    if (!stream) return E_POINTER;
+    if (FAILED(hr = stream->Read(header, sizeof(header), &got))) return hr;
+    if (got != sizeof(header) || (header[0] & ~AM_FILE_OVERWRITE) || header[1] > 32767) return E_FAIL;
+    if (!(name = (WCHAR *)HeapAlloc(GetProcessHeap(), 0, (header[1] + 1) * sizeof(WCHAR)))) return E_OUTOFMEMORY;
+    hr = stream->Read(name, header[1] * sizeof(WCHAR), &got);
+    name[header[1]] = 0;
+    if (SUCCEEDED(hr) && got != header[1] * sizeof(WCHAR)) hr = E_FAIL;
+    if (SUCCEEDED(hr) && header[1]) hr = SetFileName(name, NULL);
+    if (SUCCEEDED(hr)) hr = SetMode(header[0]);
+    HeapFree(GetProcessHeap(), 0, name);
+    if (SUCCEEDED(hr))
+    {
+        EnterCriticalSection(&cs);
+        dirty = false;
+        LeaveCriticalSection(&cs);
+    }
     return hr;
 }
 
-HRESULT CreateFileWriter(REFIID riid, void **out) { return create_typed(GF_FILEWRITER, riid, out); }
-HRESULT CreateAviMux(REFIID riid, void **out) { return create_typed(GF_AVIMUX, riid, out); }
+HRESULT STDMETHODCALLTYPE GraphFilter::Save(IStream *stream, BOOL clear_dirty)
+{
+    DWORD header[2];
+    HRESULT hr;
+
+    if (!stream) return E_POINTER;
+    EnterCriticalSection(&cs);
+    header[0] = mode;
+    header[1] = dos_path ? lstrlenW(dos_path) : 0;
+    hr = stream->Write(header, sizeof(header), NULL);
+    if (SUCCEEDED(hr) && header[1]) hr = stream->Write(dos_path, header[1] * sizeof(WCHAR), NULL);
+    if (SUCCEEDED(hr) && clear_dirty) dirty = false;
+    LeaveCriticalSection(&cs);
+    return hr;
+}
+
+HRESULT STDMETHODCALLTYPE GraphFilter::GetSizeMax(ULARGE_INTEGER *size)
+{
+    if (!size) return E_POINTER;
+    EnterCriticalSection(&cs);
+    size->QuadPart = 2 * sizeof(DWORD) + (dos_path ? lstrlenW(dos_path) * sizeof(WCHAR) : 0);
+    LeaveCriticalSection(&cs);
+    return S_OK;
+}
+
+/* ---- Class table creators ---- */
+
+static HRESULT create_typed(GraphFilterType type, IUnknown *outer, REFIID riid, void **out)
+{
+    GraphFilter *f;
+    if (!out) return E_POINTER;
+    *out = NULL;
+    if (!(f = new (std::nothrow) GraphFilter(type, outer))) return E_OUTOFMEMORY;
+    return f->HandOut(riid, out);
+}
+
+HRESULT CreateFileWriter(IUnknown *outer, REFIID riid, void **out) { return create_typed(GF_FILEWRITER, outer, riid, out); }
+HRESULT CreateAviMux(IUnknown *outer, REFIID riid, void **out) { return create_typed(GF_AVIMUX, outer, riid, out); }

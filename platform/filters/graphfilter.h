@@ -6,6 +6,7 @@
 #ifndef MEDIAPLATFORM_GRAPHFILTER_H
 #define MEDIAPLATFORM_GRAPHFILTER_H
 
+#include "server/aggregate.h"
 #include "filters/filterbase.h"
 #include "filters/pin.h"
 
@@ -51,20 +52,23 @@ struct SourceStream
     int fps_num, fps_den;   /* as measured; 0/1 when unknown */
 };
 
-class GraphFilter final : public FilterBase, public IFileSinkFilter2, public IFileSourceFilter
+/* One filter object for every kind; each kind answers QueryInterface for its own interfaces only: the File
+ * Writer IFileSinkFilter2, IAMFilterMiscFlags and IPersistStream, the multiplexer IConfigAviMux,
+ * IConfigInterleaving and IMediaSeeking (avimux.cpp), the source IFileSourceFilter. */
+class GraphFilter final : public FilterBase, public IFileSinkFilter2, public IFileSourceFilter, public IAMFilterMiscFlags,
+                          public IPersistStream, public IConfigAviMux, public IConfigInterleaving, public IMediaSeeking,
+                          public Aggregatable
 {
 public:
-    explicit GraphFilter(GraphFilterType type);
+    /* outer: the aggregating object, or NULL */
+    GraphFilter(GraphFilterType type, IUnknown *outer);
     ~GraphFilter();
 
     /* a file source over the file's streams; error codes for a missing, unreadable or foreign file */
     static HRESULT CreateSource(const WCHAR *dos_path, GraphFilter **out);
     static HRESULT Create(GraphFilterType type, GraphFilter **out);
 
-    /* IUnknown */
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **out) override;
-    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&ref); }
-    ULONG STDMETHODCALLTYPE Release() override;
+    AGGREGATABLE_IUNKNOWN
 
     /* IPersist */
     HRESULT STDMETHODCALLTYPE GetClassID(CLSID *clsid) override;
@@ -78,6 +82,46 @@ public:
     /* IFileSourceFilter (source) */
     HRESULT STDMETHODCALLTYPE Load(LPCOLESTR name, const AM_MEDIA_TYPE *type) override;
 
+    /* IAMFilterMiscFlags (File Writer) */
+    ULONG STDMETHODCALLTYPE GetMiscFlags() override;
+
+    /* IPersistStream (File Writer): its file name and mode */
+    HRESULT STDMETHODCALLTYPE IsDirty() override;
+    HRESULT STDMETHODCALLTYPE Load(IStream *stream) override;
+    HRESULT STDMETHODCALLTYPE Save(IStream *stream, BOOL clear_dirty) override;
+    HRESULT STDMETHODCALLTYPE GetSizeMax(ULARGE_INTEGER *size) override;
+
+    /* IConfigAviMux, IConfigInterleaving (multiplexer, avimux.cpp) */
+    HRESULT STDMETHODCALLTYPE SetMasterStream(LONG stream) override;
+    HRESULT STDMETHODCALLTYPE GetMasterStream(LONG *stream) override;
+    HRESULT STDMETHODCALLTYPE SetOutputCompatibilityIndex(BOOL old_index) override;
+    HRESULT STDMETHODCALLTYPE GetOutputCompatibilityIndex(BOOL *old_index) override;
+    HRESULT STDMETHODCALLTYPE put_Mode(InterleavingMode mode) override;
+    HRESULT STDMETHODCALLTYPE get_Mode(InterleavingMode *mode) override;
+    HRESULT STDMETHODCALLTYPE put_Interleaving(const REFERENCE_TIME *interleave, const REFERENCE_TIME *preroll) override;
+    HRESULT STDMETHODCALLTYPE get_Interleaving(REFERENCE_TIME *interleave, REFERENCE_TIME *preroll) override;
+
+    /* IMediaSeeking (multiplexer, avimux.cpp): how far the file being written has come, in media time */
+    HRESULT STDMETHODCALLTYPE GetCapabilities(DWORD *caps) override;
+    HRESULT STDMETHODCALLTYPE CheckCapabilities(DWORD *caps) override;
+    HRESULT STDMETHODCALLTYPE IsFormatSupported(const GUID *format) override;
+    HRESULT STDMETHODCALLTYPE QueryPreferredFormat(GUID *format) override;
+    HRESULT STDMETHODCALLTYPE GetTimeFormat(GUID *format) override;
+    HRESULT STDMETHODCALLTYPE IsUsingTimeFormat(const GUID *format) override;
+    HRESULT STDMETHODCALLTYPE SetTimeFormat(const GUID *format) override;
+    HRESULT STDMETHODCALLTYPE GetDuration(LONGLONG *duration) override;
+    HRESULT STDMETHODCALLTYPE GetStopPosition(LONGLONG *stop) override;
+    HRESULT STDMETHODCALLTYPE GetCurrentPosition(LONGLONG *current) override;
+    HRESULT STDMETHODCALLTYPE ConvertTimeFormat(LONGLONG *target, const GUID *target_format, LONGLONG source,
+                                                const GUID *source_format) override;
+    HRESULT STDMETHODCALLTYPE SetPositions(LONGLONG *current, DWORD current_flags, LONGLONG *stop,
+                                           DWORD stop_flags) override;
+    HRESULT STDMETHODCALLTYPE GetPositions(LONGLONG *current, LONGLONG *stop) override;
+    HRESULT STDMETHODCALLTYPE GetAvailable(LONGLONG *earliest, LONGLONG *latest) override;
+    HRESULT STDMETHODCALLTYPE SetRate(double rate) override;
+    HRESULT STDMETHODCALLTYPE GetRate(double *rate) override;
+    HRESULT STDMETHODCALLTYPE GetPreroll(LONGLONG *preroll) override;
+
     /* for the graph */
     GraphFilterType Type() const { return type; }
     GraphPin *Pin(int i) { return &pins[i]; }
@@ -90,18 +134,33 @@ public:
     VideoWindow *Window() { return window; }
     /* a pin got connected: the multiplexer keeps one free input */
     void PinConnected(GraphPin *pin);
+    /* whether an input of the multiplexer takes a type (its documented input types) */
+    static bool MuxTakes(const AM_MEDIA_TYPE *type);
+    LONG PinListVersion() override { return pins_version; }
 
 private:
+    HRESULT NonDelegatingQueryInterface(REFIID riid, void **out) override;
     void StateChanged(FILTER_STATE s) override;
     void AddPin(PIN_DIRECTION dir, const WCHAR *name, const AM_MEDIA_TYPE *type, int index);
+    /* the graph's own seeking, for the multiplexer's position; NULL outside a graph or when asked from
+     * within the graph's own call */
+    IMediaSeeking *GraphSeeking();
 
-    LONG ref;
     GraphFilterType type;
     GraphPin pins[GF_MAX_PINS];
     int pin_count;
+    LONG pins_version;
     WCHAR *dos_path;
     char *unix_path;
+    AM_MEDIA_TYPE file_type;     /* File Writer: as SetFileName gave it */
     DWORD mode;
+    bool dirty;
+    /* multiplexer settings */
+    LONG master_stream;
+    BOOL old_index;
+    InterleavingMode interleave_mode;
+    REFERENCE_TIME interleave, preroll;
+    LONG asking_graph;
     SourceStream *streams;
     int stream_count;
     VideoWindow *window;

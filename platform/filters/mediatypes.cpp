@@ -122,7 +122,7 @@ private:
 class PinEnum final : public IEnumPins
 {
 public:
-    PinEnum(IUnknown *o, PinList *l, ULONG p) : ref(1), owner(o), pins(l), pos(p)
+    PinEnum(IUnknown *o, PinList *l, ULONG p, LONG v) : ref(1), owner(o), pins(l), pos(p), version(v)
     {
         owner->AddRef();
         PlatformObjectCreated();
@@ -152,6 +152,8 @@ public:
         ULONG n = 0;
         if (!out) return E_POINTER;
         if (count > 1 && !fetched) return E_INVALIDARG;
+        if (fetched) *fetched = 0;
+        if (OutOfSync()) return VFW_E_ENUM_OUT_OF_SYNC;
         while (n < count && pos < pins->PinListCount())
         {
             out[n] = pins->PinListItem(pos++);
@@ -163,6 +165,7 @@ public:
     HRESULT STDMETHODCALLTYPE Skip(ULONG count) override
     {
         ULONG total = pins->PinListCount();
+        if (OutOfSync()) return VFW_E_ENUM_OUT_OF_SYNC;
         if (pos >= total || count > total - pos)
         {
             pos = total;
@@ -171,11 +174,19 @@ public:
         pos += count;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE Reset() override { pos = 0; return S_OK; }
+    /* back to the first pin, and in step with the filter's pins again */
+    HRESULT STDMETHODCALLTYPE Reset() override
+    {
+        pos = 0;
+        version = pins->PinListVersion();
+        return S_OK;
+    }
     HRESULT STDMETHODCALLTYPE Clone(IEnumPins **out) override
     {
         if (!out) return E_POINTER;
-        *out = new (std::nothrow) PinEnum(owner, pins, pos);
+        *out = NULL;
+        if (OutOfSync()) return VFW_E_ENUM_OUT_OF_SYNC;
+        *out = new (std::nothrow) PinEnum(owner, pins, pos, version);
         return *out ? S_OK : E_OUTOFMEMORY;
     }
 
@@ -185,10 +196,13 @@ private:
         owner->Release();
         PlatformObjectDestroyed();
     }
+    bool OutOfSync() { return version != pins->PinListVersion(); }
+
     LONG ref;
     IUnknown *owner;
     PinList *pins;
     ULONG pos;
+    LONG version;
 };
 
 }  // namespace
@@ -203,6 +217,6 @@ HRESULT CreateMediaTypeEnum(const AM_MEDIA_TYPE *type, IEnumMediaTypes **out)
 HRESULT CreatePinEnum(IUnknown *owner, PinList *pins, IEnumPins **out)
 {
     if (!out) return E_POINTER;
-    *out = new (std::nothrow) PinEnum(owner, pins, 0);
+    *out = new (std::nothrow) PinEnum(owner, pins, 0, pins->PinListVersion());
     return *out ? S_OK : E_OUTOFMEMORY;
 }

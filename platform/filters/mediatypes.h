@@ -18,13 +18,14 @@ HRESULT CopyMediaType(AM_MEDIA_TYPE *dst, const AM_MEDIA_TYPE *src);
  * types it returns are deep copies the caller frees. */
 HRESULT CreateMediaTypeEnum(const AM_MEDIA_TYPE *type, IEnumMediaTypes **out);
 
-/* A filter's pins as a pin enumerator sees them: read afresh on every call, since a filter may gain pins
- * while an enumerator is out. */
+/* A filter's pins as a pin enumerator sees them. A filter that gains or loses pins while an enumerator is
+ * out changes its version: the enumerator then reports VFW_E_ENUM_OUT_OF_SYNC until it is reset. */
 class PinList
 {
 public:
     virtual ULONG PinListCount() = 0;
     virtual IPin *PinListItem(ULONG index) = 0;   /* no reference added */
+    virtual LONG PinListVersion() { return 0; }
 
 protected:
     ~PinList() {}

@@ -13,6 +13,7 @@ void ConnectionPin::InitPin(IBaseFilter *filter, CRITICAL_SECTION *filter_lock, 
     memset(&preferred, 0, sizeof(preferred));
     if (type && FAILED(CopyMediaType(&preferred, type))) memset(&preferred, 0, sizeof(preferred));
     peer = NULL;
+    category = GUID_NULL;
     memset(&mt, 0, sizeof(mt));
 }
 
@@ -42,12 +43,13 @@ HRESULT STDMETHODCALLTYPE ConnectionPin::QueryInterface(REFIID riid, void **out)
 {
     if (!out) return E_POINTER;
     if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IPin))
-    {
         *out = static_cast<IPin *>(this);
-        AddRef();
-        return S_OK;
-    }
-    return MoreInterfaces(riid, out);
+    else if (IsEqualIID(riid, IID_IKsPropertySet) && !IsEqualGUID(category, GUID_NULL))
+        *out = static_cast<IKsPropertySet *>(this);
+    else
+        return MoreInterfaces(riid, out);
+    AddRef();
+    return S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE ConnectionPin::Connect(IPin *receiver, const AM_MEDIA_TYPE *type)
@@ -58,10 +60,10 @@ HRESULT STDMETHODCALLTYPE ConnectionPin::Connect(IPin *receiver, const AM_MEDIA_
 
     if (!receiver) return E_POINTER;
     if (direction != PINDIR_OUTPUT) return E_UNEXPECTED;
+    if (Connected()) return VFW_E_ALREADY_CONNECTED;
     if (!OwnerStopped()) return VFW_E_NOT_STOPPED;
     if (FAILED(receiver->QueryDirection(&peer_dir)) || peer_dir != PINDIR_INPUT) return VFW_E_INVALID_DIRECTION;
     if (type && !Accepts(type)) return VFW_E_TYPE_NOT_ACCEPTED;
-    if (Connected()) return VFW_E_ALREADY_CONNECTED;
 
     offer = Offer(type);
     if (FAILED(hr = receiver->ReceiveConnection(this, &offer)))
@@ -87,6 +89,7 @@ HRESULT STDMETHODCALLTYPE ConnectionPin::ReceiveConnection(IPin *connector, cons
 
     if (!connector || !type) return E_POINTER;
     if (direction != PINDIR_INPUT) return E_UNEXPECTED;
+    if (Connected()) return VFW_E_ALREADY_CONNECTED;
     if (!OwnerStopped()) return VFW_E_NOT_STOPPED;
     if (FAILED(connector->QueryDirection(&peer_dir)) || peer_dir != PINDIR_OUTPUT) return VFW_E_INVALID_DIRECTION;
     if (!Accepts(type)) return VFW_E_TYPE_NOT_ACCEPTED;
@@ -181,6 +184,34 @@ HRESULT STDMETHODCALLTYPE ConnectionPin::EnumMediaTypes(IEnumMediaTypes **out)
 {
     if (!out) return E_POINTER;
     return CreateMediaTypeEnum(IsEqualGUID(preferred.majortype, GUID_NULL) ? NULL : &preferred, out);
+}
+
+HRESULT STDMETHODCALLTYPE ConnectionPin::Set(REFGUID set, DWORD id, void *instance, DWORD instance_size,
+                                              void *data, DWORD size)
+{
+    /* the category is the pin's own: it cannot be set */
+    return IsEqualGUID(set, AMPROPSETID_Pin) ? E_PROP_ID_UNSUPPORTED : E_PROP_SET_UNSUPPORTED;
+}
+
+HRESULT STDMETHODCALLTYPE ConnectionPin::Get(REFGUID set, DWORD id, void *instance, DWORD instance_size,
+                                              void *data, DWORD size, DWORD *returned)
+{
+    if (!IsEqualGUID(set, AMPROPSETID_Pin)) return E_PROP_SET_UNSUPPORTED;
+    if (id != AMPROPERTY_PIN_CATEGORY) return E_PROP_ID_UNSUPPORTED;
+    if (!data && !returned) return E_POINTER;
+    if (returned) *returned = sizeof(GUID);
+    if (!data) return S_OK;   /* the size asked for */
+    if (size < sizeof(GUID)) return E_UNEXPECTED;
+    memcpy(data, &category, sizeof(GUID));
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE ConnectionPin::QuerySupported(REFGUID set, DWORD id, DWORD *support)
+{
+    if (!IsEqualGUID(set, AMPROPSETID_Pin)) return E_PROP_SET_UNSUPPORTED;
+    if (id != AMPROPERTY_PIN_CATEGORY) return E_PROP_ID_UNSUPPORTED;
+    if (support) *support = KSPROPERTY_SUPPORT_GET;
+    return S_OK;
 }
 
 HRESULT StreamPin::MoreInterfaces(REFIID riid, void **out)

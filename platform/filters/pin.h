@@ -9,7 +9,7 @@
 #include "filters/interfaces.h"
 #include "filters/mediatypes.h"
 
-class ConnectionPin : public IPin
+class ConnectionPin : public IPin, public IKsPropertySet
 {
 public:
     /* owner: the filter; lock: the filter's, held around the connection; preferred: the type the pin
@@ -17,6 +17,9 @@ public:
     void InitPin(IBaseFilter *owner, CRITICAL_SECTION *lock, PIN_DIRECTION dir, const WCHAR *name,
                  const AM_MEDIA_TYPE *preferred);
     void TeardownPin();
+    /* A pin category (PIN_CATEGORY_CAPTURE ...): the pin then reports it through IKsPropertySet. */
+    void SetCategory(REFGUID c) { category = c; }
+    const GUID &Category() const { return category; }
     const WCHAR *Name() const { return name; }
     PIN_DIRECTION Direction() const { return direction; }
     const AM_MEDIA_TYPE &Preferred() const { return preferred; }
@@ -45,6 +48,13 @@ public:
         return direction == PINDIR_INPUT ? S_OK : E_UNEXPECTED;
     }
 
+    /* IKsPropertySet: the pin category (AMPROPSETID_Pin), read only */
+    HRESULT STDMETHODCALLTYPE Set(REFGUID set, DWORD id, void *instance, DWORD instance_size, void *data,
+                                  DWORD size) override;
+    HRESULT STDMETHODCALLTYPE Get(REFGUID set, DWORD id, void *instance, DWORD instance_size, void *data,
+                                  DWORD size, DWORD *returned) override;
+    HRESULT STDMETHODCALLTYPE QuerySupported(REFGUID set, DWORD id, DWORD *support) override;
+
 protected:
     ~ConnectionPin() {}
     /* Whether a type (GUID_NULL parts match anything) suits the pin. */
@@ -67,6 +77,7 @@ private:
     bool OwnerStopped();
 
     CRITICAL_SECTION *lock;
+    GUID category;             /* GUID_NULL: none */
     WCHAR name[MAX_PIN_NAME];
     IPin *peer;
     AM_MEDIA_TYPE mt;          /* of the connection */

@@ -9,6 +9,7 @@
 #include <libgen.h>
 #include <stdlib.h>
 #include <string.h>
+#include <malloc.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -573,8 +574,10 @@ static int build_node(pipeline *p, struct node *n, char *err, int size)
         return PL_OK;
     }
     case N_ELEMENT:
+        /* the bin keeps a reference of its own; the one handed over with the element goes */
         gst_bin_add(bin, n->given);
         n->element = n->given;
+        gst_object_unref(n->given);
         n->given = NULL;
         return PL_OK;
     case N_FRAGMENT:
@@ -1184,6 +1187,9 @@ void pl_free(pipeline *p)
     g_cond_clear(&p->eos_cond);
     g_cond_clear(&p->wake_cond);
     g_free(p);
+    /* A run's streaming threads leave the free memory of their allocation arenas with the process; give
+     * it back, or a long session of runs keeps a high-water mark per arena. */
+    malloc_trim(0);
 }
 
 /* ---- Files ---- */

@@ -2,19 +2,27 @@
  * The capture graph builder: an AVI multiplexer and File Writer for a path, streams of a source rendered
  * through an optional intermediate filter into a sink, and interfaces found along the connections.
  */
+#include "server/aggregate.h"
+#include "server/classes.h"
 #include "server/lifetime.h"
 #include "filters/graphfilter.h"
 
 #include <string.h>
 #include <new>
 
-HRESULT CreateFilterGraph(REFIID riid, void **out);
-
+/* The major type of a pin: of its connection, else of the first type it offers; GUID_NULL when it names
+ * none. */
 static GUID pin_major(IPin *pin)
 {
     IEnumMediaTypes *types;
-    AM_MEDIA_TYPE *mt;
+    AM_MEDIA_TYPE *mt, current;
     GUID major = GUID_NULL;
+    if (SUCCEEDED(pin->ConnectionMediaType(&current)))
+    {
+        major = current.majortype;
+        FreeMediaType(&current);
+        return major;
+    }
     if (SUCCEEDED(pin->EnumMediaTypes(&types)))
     {
         if (types->Next(1, &mt, NULL) == S_OK)
@@ -28,6 +36,22 @@ static GUID pin_major(IPin *pin)
     return major;
 }
 
+/* The pin's category (AMPROPSETID_Pin), GUID_NULL when it has none. */
+static GUID pin_category(IPin *pin)
+{
+    IKsPropertySet *props;
+    GUID category = GUID_NULL;
+    DWORD size = 0;
+    if (SUCCEEDED(pin->QueryInterface(IID_IKsPropertySet, (void **)&props)))
+    {
+        if (FAILED(props->Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, NULL, 0, &category, sizeof(category), &size))
+                || size != sizeof(category))
+            category = GUID_NULL;
+        props->Release();
+    }
+    return category;
+}
+
 static bool pin_connected(IPin *pin)
 {
     IPin *peer;
@@ -36,22 +60,45 @@ static bool pin_connected(IPin *pin)
     return true;
 }
 
-/* The n-th pin of a direction; unconnected only when asked. New reference or NULL. */
-static IPin *nth_pin(IBaseFilter *filter, PIN_DIRECTION dir, bool unconnected, int n)
+static PIN_DIRECTION pin_direction(IPin *pin)
+{
+    PIN_DIRECTION d = PINDIR_INPUT;
+    pin->QueryDirection(&d);
+    return d;
+}
+
+/* Whether a pin is of a category and a major type (NULL or GUID_NULL: any). */
+static bool pin_matches(IPin *pin, const GUID *category, const GUID *type)
+{
+    GUID have;
+    if (category && !IsEqualGUID(*category, GUID_NULL) && !IsEqualGUID(have = pin_category(pin), *category))
+        return false;
+    if (type && !IsEqualGUID(*type, GUID_NULL) && !IsEqualGUID(have = pin_major(pin), *type)) return false;
+    return true;
+}
+
+/* The n-th pin of a direction that matches; unconnected only when asked. New reference or NULL. */
+static IPin *find_pin(IBaseFilter *filter, PIN_DIRECTION dir, const GUID *category, const GUID *type,
+                      bool unconnected, int n)
 {
     IEnumPins *pins;
     IPin *pin, *found = NULL;
-    if (!filter || FAILED(filter->EnumPins(&pins))) return NULL;
+    if (!filter || n < 0 || FAILED(filter->EnumPins(&pins))) return NULL;
     while (!found && pins->Next(1, &pin, NULL) == S_OK)
     {
-        PIN_DIRECTION d;
-        if (SUCCEEDED(pin->QueryDirection(&d)) && d == dir && (!unconnected || !pin_connected(pin)) && n-- == 0)
+        if (pin_direction(pin) == dir && (!unconnected || !pin_connected(pin)) && pin_matches(pin, category, type)
+                && n-- == 0)
             found = pin;
         else
             pin->Release();
     }
     pins->Release();
     return found;
+}
+
+static IPin *nth_pin(IBaseFilter *filter, PIN_DIRECTION dir, bool unconnected, int n)
+{
+    return find_pin(filter, dir, NULL, NULL, unconnected, n);
 }
 
 /* first free input of filter that takes streams of this major type */
@@ -69,61 +116,50 @@ static IPin *free_input(IBaseFilter *filter, REFGUID major)
     }
 }
 
-static bool is_capture_filter(IBaseFilter *filter)
+/* The filter a pin belongs to, with a reference, or NULL. */
+static IBaseFilter *owner_of(IPin *pin)
 {
-    IPlatformFilter *pf;
-    bool capture = false;
-    if (SUCCEEDED(filter->QueryInterface(IID_IPlatformFilter, (void **)&pf)))
-    {
-        const DeviceEntry *e = pf->GetEntry();
-        capture = e && e->kind == FILTER_CAPTURE;
-        pf->Release();
-    }
-    return capture;
+    PIN_INFO info;
+    if (FAILED(pin->QueryPinInfo(&info))) return NULL;
+    return info.pFilter;
 }
 
 static GraphFilter *graph_filter_of_pin(IPin *pin)
 {
-    PIN_INFO info;
+    IBaseFilter *filter = owner_of(pin);
     GraphFilter *gf = NULL;
-    if (FAILED(pin->QueryPinInfo(&info))) return NULL;
-    if (info.pFilter)
+    if (filter)
     {
-        if (FAILED(info.pFilter->QueryInterface(IID_IGraphFilter, (void **)&gf))) gf = NULL;
-        info.pFilter->Release();
+        if (FAILED(filter->QueryInterface(IID_IGraphFilter, (void **)&gf))) gf = NULL;
+        filter->Release();
     }
     return gf;
 }
 
-class CaptureBuilder final : public ICaptureGraphBuilder2
+static bool same_object(IUnknown *a, IUnknown *b)
+{
+    IUnknown *ua = NULL, *ub = NULL;
+    bool same;
+    if (!a || !b) return false;
+    a->QueryInterface(IID_IUnknown, (void **)&ua);
+    b->QueryInterface(IID_IUnknown, (void **)&ub);
+    same = ua && ua == ub;
+    if (ua) ua->Release();
+    if (ub) ub->Release();
+    return same;
+}
+
+class CaptureBuilder final : public ICaptureGraphBuilder2, public Aggregatable
 {
 public:
-    CaptureBuilder() : ref(1), graph(NULL) { PlatformObjectCreated(); }
+    explicit CaptureBuilder(IUnknown *outer) : Aggregatable(outer), graph(NULL) { PlatformObjectCreated(); }
     ~CaptureBuilder()
     {
         if (graph) graph->Release();
         PlatformObjectDestroyed();
     }
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **out) override
-    {
-        if (!out) return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_ICaptureGraphBuilder2))
-        {
-            *out = static_cast<ICaptureGraphBuilder2 *>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = NULL;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&ref); }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        ULONG r = InterlockedDecrement(&ref);
-        if (!r) delete this;
-        return r;
-    }
+    AGGREGATABLE_IUNKNOWN
 
     /* a graph once set stays, as Windows keeps it */
     HRESULT STDMETHODCALLTYPE SetFiltergraph(IGraphBuilder *g) override
@@ -149,83 +185,130 @@ public:
                                            IBaseFilter *intermediate, IBaseFilter *sink) override;
     HRESULT STDMETHODCALLTYPE ControlStream(const GUID *category, const GUID *type, IBaseFilter *filter,
                                             REFERENCE_TIME *start, REFERENCE_TIME *stop, WORD start_cookie,
-                                            WORD stop_cookie) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE AllocCapFile(LPCOLESTR file, DWORDLONG size) override { return E_NOTIMPL; }
+                                            WORD stop_cookie) override;
+    HRESULT STDMETHODCALLTYPE AllocCapFile(LPCOLESTR file, DWORDLONG size) override;
     HRESULT STDMETHODCALLTYPE CopyCaptureFile(LPOLESTR old_file, LPOLESTR new_file, int allow_escape,
-                                              IAMCopyCaptureFileProgress *callback) override { return E_NOTIMPL; }
+                                              IAMCopyCaptureFileProgress *callback) override;
     HRESULT STDMETHODCALLTYPE FindPin(IUnknown *source, PIN_DIRECTION dir, const GUID *category, const GUID *type,
                                       BOOL unconnected, int num, IPin **out) override;
 
 private:
+    HRESULT NonDelegatingQueryInterface(REFIID riid, void **out) override
+    {
+        if (IsEqualIID(riid, IID_ICaptureGraphBuilder2)) return Hand(static_cast<ICaptureGraphBuilder2 *>(this), out);
+        return E_NOINTERFACE;
+    }
+    /* without SetFiltergraph the builder makes a graph of its own when it needs one */
     HRESULT NeedGraph()
     {
         if (graph) return S_OK;
         return CreateFilterGraph(IID_IGraphBuilder, (void **)&graph);
     }
-    HRESULT EnsureInGraph(IBaseFilter *filter, const WCHAR *name);
+    bool InGraph(IBaseFilter *filter);
+    HRESULT MakeMux(const GUID *type, IBaseFilter **mux);
     HRESULT PreviewPin(IPin *capture, IPin **preview);
     HRESULT TryPin(IPin *pin, const GUID *type, IBaseFilter *intermediate, IBaseFilter *sink);
+    HRESULT RenderCapturePin(IPin *capture, bool preview, const GUID *type, IBaseFilter *intermediate,
+                             IBaseFilter *sink);
 
-    LONG ref;
     IGraphBuilder *graph;
 };
 
-HRESULT CaptureBuilder::EnsureInGraph(IBaseFilter *filter, const WCHAR *name)
+bool CaptureBuilder::InGraph(IBaseFilter *filter)
 {
     FILTER_INFO info;
-    if (FAILED(filter->QueryFilterInfo(&info))) return E_FAIL;
-    if (info.pGraph)
-    {
-        info.pGraph->Release();
-        return S_OK;
-    }
-    return graph->AddFilter(filter, name);
+    bool in;
+    if (FAILED(filter->QueryFilterInfo(&info))) return false;
+    in = same_object(info.pGraph, graph);
+    if (info.pGraph) info.pGraph->Release();
+    return in;
 }
 
+/* The multiplexer for a media subtype or a class id, not yet in the graph. */
+HRESULT CaptureBuilder::MakeMux(const GUID *type, IBaseFilter **mux)
+{
+    GraphFilter *avi;
+    HRESULT hr;
+
+    *mux = NULL;
+    if (IsEqualGUID(*type, MEDIASUBTYPE_Avi) || IsEqualGUID(*type, CLSID_AviDest))
+    {
+        if (FAILED(hr = GraphFilter::Create(GF_AVIMUX, &avi))) return hr;
+        *mux = avi;
+        return S_OK;
+    }
+    /* any other class that is a filter; ASF needs the Windows Media writer, which is not here */
+    if (FAILED(CoCreateInstance(*type, NULL, CLSCTX_INPROC_SERVER, IID_IBaseFilter, (void **)mux)))
+    {
+        *mux = NULL;
+        return E_FAIL;
+    }
+    return S_OK;
+}
+
+/* The multiplexer, and a File Writer behind it unless the multiplexer writes the file itself. */
 HRESULT STDMETHODCALLTYPE CaptureBuilder::SetOutputFileName(const GUID *type, LPCOLESTR file, IBaseFilter **mux_out,
                                                             IFileSinkFilter **sink_out)
 {
-    GraphFilter *mux = NULL, *writer = NULL;
+    IBaseFilter *mux = NULL;
+    IFileSinkFilter *sink = NULL;
+    GraphFilter *writer = NULL;
+    IPin *out = NULL;
     HRESULT hr;
 
-    if (!type || !file) return E_POINTER;
-    if (mux_out) *mux_out = NULL;
+    if (!type || !file || !mux_out) return E_POINTER;
+    *mux_out = NULL;
     if (sink_out) *sink_out = NULL;
-    if (!IsEqualGUID(*type, MEDIASUBTYPE_Avi)) return E_INVALIDARG;
+    if (!*file) return E_INVALIDARG;
     if (FAILED(hr = NeedGraph())) return hr;
-    if (FAILED(hr = GraphFilter::Create(GF_AVIMUX, &mux))) return hr;
-    if (FAILED(hr = GraphFilter::Create(GF_FILEWRITER, &writer)) || FAILED(hr = writer->SetFileName(file, NULL))
-            || FAILED(hr = graph->AddFilter(mux, L"AVI Mux")))
-        goto done;
-    if (FAILED(hr = graph->AddFilter(writer, file)))
+    if (FAILED(hr = MakeMux(type, &mux))) return hr;
+
+    if (SUCCEEDED(mux->QueryInterface(IID_IFileSinkFilter, (void **)&sink)))
     {
-        graph->RemoveFilter(mux);
-        goto done;
+        /* a file writer, or a multiplexer that writes its own file */
+        if (FAILED(hr = sink->SetFileName(file, NULL)) || FAILED(hr = graph->AddFilter(mux, file)))
+            goto done;
     }
-    if (FAILED(hr = graph->ConnectDirect(mux->Pin(0), writer->Pin(0), NULL)))
+    else
     {
-        graph->RemoveFilter(writer);
-        graph->RemoveFilter(mux);
-        goto done;
+        if (FAILED(hr = GraphFilter::Create(GF_FILEWRITER, &writer)) || FAILED(hr = writer->SetFileName(file, NULL))
+                || FAILED(hr = graph->AddFilter(mux, IsEqualGUID(*type, MEDIASUBTYPE_Avi) ? L"AVI Mux" : L"Mux")))
+            goto done;
+        if (FAILED(hr = graph->AddFilter(writer, file)))
+        {
+            graph->RemoveFilter(mux);
+            goto done;
+        }
+        if (!(out = nth_pin(mux, PINDIR_OUTPUT, true, 0)))
+            hr = E_FAIL;
+        else
+            hr = graph->ConnectDirect(out, writer->Pin(0), NULL);
+        if (FAILED(hr))
+        {
+            graph->RemoveFilter(writer);
+            graph->RemoveFilter(mux);
+            goto done;
+        }
+        sink = static_cast<IFileSinkFilter2 *>(writer);
+        sink->AddRef();
     }
-    if (mux_out)
-    {
-        *mux_out = mux;
-        mux->AddRef();
-    }
+    *mux_out = mux;
+    mux->AddRef();
     if (sink_out)
     {
-        *sink_out = static_cast<IFileSinkFilter2 *>(writer);
-        writer->AddRef();
+        *sink_out = sink;
+        sink->AddRef();
     }
     hr = S_OK;
 done:
+    if (out) out->Release();
+    if (sink) sink->Release();
     if (writer) writer->Release();
     mux->Release();
     return hr;
 }
 
-/* The capture pin already feeds something: a tee goes in between, and its preview output is free. */
+/* The capture pin already feeds something: a tee goes in between, and its free output is returned. */
 HRESULT CaptureBuilder::PreviewPin(IPin *capture, IPin **preview)
 {
     IPin *peer;
@@ -312,7 +395,27 @@ done:
     return hr;
 }
 
-/* the first free stream of the source that matches the type and that the intermediate takes */
+/* A capture pin serves capture and preview: its second use goes through a tee. Preview from a filter that
+ * has no preview pin of its own reports VFW_S_NOPREVIEWPIN. */
+HRESULT CaptureBuilder::RenderCapturePin(IPin *capture, bool preview, const GUID *type, IBaseFilter *intermediate,
+                                         IBaseFilter *sink)
+{
+    IPin *free_out = NULL;
+    HRESULT hr;
+
+    if (!pin_connected(capture))
+        hr = TryPin(capture, type, intermediate, sink);
+    else if (SUCCEEDED(hr = PreviewPin(capture, &free_out)))
+    {
+        hr = TryPin(free_out, type, intermediate, sink);
+        free_out->Release();
+    }
+    if (SUCCEEDED(hr) && preview) hr = VFW_S_NOPREVIEWPIN;
+    return hr;
+}
+
+/* The first free stream of the source of the category and type that the intermediate takes. The filters
+ * must be in the builder's graph already. */
 HRESULT STDMETHODCALLTYPE CaptureBuilder::RenderStream(const GUID *category, const GUID *type, IUnknown *source,
                                                        IBaseFilter *intermediate, IBaseFilter *sink)
 {
@@ -322,57 +425,63 @@ HRESULT STDMETHODCALLTYPE CaptureBuilder::RenderStream(const GUID *category, con
 
     if (!source) return E_POINTER;
     if (FAILED(hr = NeedGraph())) return hr;
-    if (intermediate && FAILED(hr = EnsureInGraph(intermediate, NULL))) return hr;
-    if (sink && FAILED(hr = EnsureInGraph(sink, NULL))) return hr;
+    if ((intermediate && !InGraph(intermediate)) || (sink && !InGraph(sink))) return VFW_E_NOT_IN_GRAPH;
+    if (intermediate && sink && same_object(intermediate, sink)) return E_INVALIDARG;
 
     if (SUCCEEDED(source->QueryInterface(IID_IPin, (void **)&pin)))
     {
-        PIN_DIRECTION d;
-        if (FAILED(pin->QueryDirection(&d)) || d != PINDIR_OUTPUT)
-        {
-            pin->Release();
-            return E_INVALIDARG;
-        }
-        hr = pin_connected(pin) ? VFW_E_ALREADY_CONNECTED : TryPin(pin, type, intermediate, sink);
+        IBaseFilter *owner = owner_of(pin);
+        bool in_graph = owner && InGraph(owner);
+        if (owner) owner->Release();
+        if (pin_direction(pin) != PINDIR_OUTPUT) hr = E_INVALIDARG;
+        else if (!in_graph) hr = VFW_E_NOT_IN_GRAPH;
+        else if (!pin_matches(pin, category, NULL)) hr = E_FAIL;   /* the type TryPin checks, where it is known */
+        else if (pin_connected(pin)) hr = VFW_E_ALREADY_CONNECTED;
+        else hr = TryPin(pin, type, intermediate, sink);
         pin->Release();
         return hr;
     }
     if (FAILED(source->QueryInterface(IID_IBaseFilter, (void **)&filter))) return E_NOINTERFACE;
-    if (FAILED(hr = EnsureInGraph(filter, NULL)))
+    if (!InGraph(filter))
     {
         filter->Release();
-        return hr;
+        return VFW_E_NOT_IN_GRAPH;
     }
 
     hr = E_FAIL;
-    /* a camera's one pin serves capture and preview: the second use goes through a tee */
-    if (category && is_capture_filter(filter)
-            && (IsEqualGUID(*category, PIN_CATEGORY_PREVIEW) || IsEqualGUID(*category, PIN_CATEGORY_CAPTURE)))
+    if (category && IsEqualGUID(*category, PIN_CATEGORY_PREVIEW)
+            && !(pin = find_pin(filter, PINDIR_OUTPUT, category, type, false, 0)))
     {
-        IPin *capture = nth_pin(filter, PINDIR_OUTPUT, false, 0), *preview = NULL;
-        if (capture)
+        /* no preview pin: the capture pin, through a tee once it is in use */
+        if ((pin = find_pin(filter, PINDIR_OUTPUT, &PIN_CATEGORY_CAPTURE, type, false, 0)))
         {
-            if (!pin_connected(capture))
-                hr = TryPin(capture, type, intermediate, sink);
-            else if (SUCCEEDED(PreviewPin(capture, &preview)))
-            {
-                hr = TryPin(preview, type, intermediate, sink);
-                preview->Release();
-            }
-            capture->Release();
+            hr = RenderCapturePin(pin, true, type, intermediate, sink);
+            pin->Release();
         }
-        filter->Release();
-        return hr;
     }
-    for (int i = 0; FAILED(hr); i++)
+    else if (category && IsEqualGUID(*category, PIN_CATEGORY_CAPTURE))
     {
-        if (!(pin = nth_pin(filter, PINDIR_OUTPUT, true, i))) break;
-        hr = TryPin(pin, type, intermediate, sink);
-        pin->Release();
+        if ((pin = find_pin(filter, PINDIR_OUTPUT, category, type, false, 0)))
+        {
+            hr = RenderCapturePin(pin, false, type, intermediate, sink);
+            pin->Release();
+        }
+    }
+    else
+    {
+        if (pin) pin->Release();
+        for (int i = 0; FAILED(hr); i++)
+        {
+            if (!(pin = find_pin(filter, PINDIR_OUTPUT, category, type, true, i))) break;
+            hr = TryPin(pin, type, intermediate, sink);
+            pin->Release();
+        }
     }
     filter->Release();
     return hr;
 }
+
+/* ---- FindInterface ---- */
 
 static HRESULT query_pins(IBaseFilter *filter, REFIID riid, void **out)
 {
@@ -389,87 +498,248 @@ static HRESULT query_pins(IBaseFilter *filter, REFIID riid, void **out)
     return hr;
 }
 
-/* Filters next to this one in a direction: their pins' peers' owners. */
-static HRESULT search(IBaseFilter *filter, PIN_DIRECTION dir, REFIID riid, void **out, int depth)
+static HRESULT search_filter(IBaseFilter *filter, PIN_DIRECTION dir, const GUID *type, REFIID riid, void **out,
+                             int depth);
+
+/* From one pin of a filter on: the pin, the pin it is connected to, that pin's filter and its pins, and on
+ * in the same direction. */
+static HRESULT search_from_pin(IPin *pin, PIN_DIRECTION dir, REFIID riid, void **out, int depth)
+{
+    IPin *peer;
+    IBaseFilter *next;
+    HRESULT hr;
+
+    if (SUCCEEDED(hr = pin->QueryInterface(riid, out))) return hr;
+    if (FAILED(pin->ConnectedTo(&peer))) return E_NOINTERFACE;
+    if (FAILED(hr = peer->QueryInterface(riid, out)) && (next = owner_of(peer)))
+    {
+        if (FAILED(hr = next->QueryInterface(riid, out)) && FAILED(hr = query_pins(next, riid, out)))
+            hr = search_filter(next, dir, NULL, riid, out, depth + 1);
+        next->Release();
+    }
+    peer->Release();
+    return hr;
+}
+
+/* The filters next to this one in a direction, through its pins of that direction (of a type, when given). */
+static HRESULT search_filter(IBaseFilter *filter, PIN_DIRECTION dir, const GUID *type, REFIID riid, void **out,
+                             int depth)
 {
     IEnumPins *pins;
-    IPin *pin, *peer;
+    IPin *pin;
     HRESULT hr = E_NOINTERFACE;
     if (depth > 16 || FAILED(filter->EnumPins(&pins))) return hr;
     while (FAILED(hr) && pins->Next(1, &pin, NULL) == S_OK)
     {
-        PIN_DIRECTION d;
-        if (SUCCEEDED(pin->QueryDirection(&d)) && d == dir && SUCCEEDED(pin->ConnectedTo(&peer)))
-        {
-            PIN_INFO info;
-            if (SUCCEEDED(hr = peer->QueryInterface(riid, out))) { }
-            else if (SUCCEEDED(peer->QueryPinInfo(&info)) && info.pFilter)
-            {
-                hr = info.pFilter->QueryInterface(riid, out);
-                if (FAILED(hr)) hr = search(info.pFilter, dir, riid, out, depth + 1);
-                info.pFilter->Release();
-            }
-            peer->Release();
-        }
+        if (pin_direction(pin) == dir && pin_matches(pin, NULL, type))
+            hr = search_from_pin(pin, dir, riid, out, depth);
         pin->Release();
     }
     pins->Release();
     return hr;
 }
 
+/* LOOK_UPSTREAM_ONLY and LOOK_DOWNSTREAM_ONLY leave the filter itself out; a pin category searches the
+ * filter, then its output pin of that category and type and what lies downstream of it; no category searches
+ * the filter, its pins, downstream and upstream. */
 HRESULT STDMETHODCALLTYPE CaptureBuilder::FindInterface(const GUID *category, const GUID *type, IBaseFilter *filter,
                                                         REFIID riid, void **out)
 {
-    bool up = true, down = true;
+    HRESULT hr;
+
     if (!filter || !out) return E_POINTER;
     *out = NULL;
-    if (category && IsEqualGUID(*category, LOOK_DOWNSTREAM_ONLY)) up = false;
-    if (category && IsEqualGUID(*category, LOOK_UPSTREAM_ONLY)) down = false;
-    if (SUCCEEDED(filter->QueryInterface(riid, out))) return S_OK;
-    if (SUCCEEDED(query_pins(filter, riid, out))) return S_OK;
-    if (down && SUCCEEDED(search(filter, PINDIR_OUTPUT, riid, out, 0))) return S_OK;
-    if (up && SUCCEEDED(search(filter, PINDIR_INPUT, riid, out, 0))) return S_OK;
-    *out = NULL;
-    return E_NOINTERFACE;
+    if (category && IsEqualGUID(*category, LOOK_UPSTREAM_ONLY))
+        hr = search_filter(filter, PINDIR_INPUT, NULL, riid, out, 0);
+    else if (category && IsEqualGUID(*category, LOOK_DOWNSTREAM_ONLY))
+        hr = search_filter(filter, PINDIR_OUTPUT, type, riid, out, 0);
+    else if (category && !IsEqualGUID(*category, GUID_NULL))
+    {
+        IPin *pin;
+        if (SUCCEEDED(hr = filter->QueryInterface(riid, out))) return hr;
+        if (!(pin = find_pin(filter, PINDIR_OUTPUT, category, type, false, 0))) return E_FAIL;
+        hr = search_from_pin(pin, PINDIR_OUTPUT, riid, out, 0);
+        pin->Release();
+    }
+    else if (FAILED(hr = filter->QueryInterface(riid, out)) && FAILED(hr = query_pins(filter, riid, out))
+             && FAILED(hr = search_filter(filter, PINDIR_OUTPUT, type, riid, out, 0)))
+        hr = search_filter(filter, PINDIR_INPUT, NULL, riid, out, 0);
+    if (FAILED(hr))
+    {
+        *out = NULL;
+        return E_NOINTERFACE;
+    }
+    return S_OK;
 }
+
+/* ---- ControlStream ---- */
+
+/* Start and stop times go to the pins of the category through IAMStreamControl: of one filter, or of every
+ * filter in the graph that has such a pin. */
+HRESULT STDMETHODCALLTYPE CaptureBuilder::ControlStream(const GUID *category, const GUID *type, IBaseFilter *filter,
+                                                        REFERENCE_TIME *start, REFERENCE_TIME *stop,
+                                                        WORD start_cookie, WORD stop_cookie)
+{
+    IEnumFilters *filters = NULL;
+    IBaseFilter *f;
+    HRESULT hr = E_FAIL, r;
+    bool found = false;
+
+    if (!category) return E_POINTER;
+    if (!filter && !graph) return E_UNEXPECTED;
+    if (!filter && FAILED(hr = graph->EnumFilters(&filters))) return hr;
+    for (;;)
+    {
+        if (filter) f = filter, f->AddRef();
+        else if (filters->Next(1, &f, NULL) != S_OK) break;
+        for (int i = 0;; i++)
+        {
+            IPin *pin = find_pin(f, PINDIR_OUTPUT, category, type, false, i);
+            IAMStreamControl *control;
+            if (!pin) break;
+            found = true;
+            if (SUCCEEDED(r = pin->QueryInterface(IID_IAMStreamControl, (void **)&control)))
+            {
+                if (SUCCEEDED(r = control->StartAt(start, start_cookie))) r = control->StopAt(stop, FALSE, stop_cookie);
+                control->Release();
+            }
+            if (FAILED(hr) || FAILED(r)) hr = r;
+            pin->Release();
+        }
+        f->Release();
+        if (filter) break;
+    }
+    if (filters) filters->Release();
+    return found ? hr : E_FAIL;
+}
+
+/* ---- Capture files ---- */
+
+HRESULT STDMETHODCALLTYPE CaptureBuilder::AllocCapFile(LPCOLESTR file, DWORDLONG size)
+{
+    LARGE_INTEGER end;
+    HANDLE h;
+    HRESULT hr = S_OK;
+
+    if (!file) return E_POINTER;
+    if (!*file) return E_INVALIDARG;
+    h = CreateFileW(file, GENERIC_WRITE, FILE_SHARE_READ, NULL, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (h == INVALID_HANDLE_VALUE) return HRESULT_FROM_WIN32(GetLastError());
+    end.QuadPart = (LONGLONG)size;
+    if (!SetFilePointerEx(h, end, NULL, FILE_BEGIN) || !SetEndOfFile(h)) hr = HRESULT_FROM_WIN32(GetLastError());
+    CloseHandle(h);
+    return hr;
+}
+
+static bool read_exact(HANDLE h, void *buffer, DWORD size)
+{
+    DWORD got;
+    return ReadFile(h, buffer, size, &got, NULL) && got == size;
+}
+
+/* The RIFF parts of an AVI (the first 'AVI ', then any 'AVIX'), without what follows them in a file that
+ * was allocated larger. */
+HRESULT STDMETHODCALLTYPE CaptureBuilder::CopyCaptureFile(LPOLESTR old_file, LPOLESTR new_file, int allow_escape,
+                                                          IAMCopyCaptureFileProgress *callback)
+{
+    static const DWORD BLOCK = 1 << 16;
+    LARGE_INTEGER size, pos;
+    ULONGLONG valid = 0, done = 0;
+    DWORD header[3];
+    HANDLE from, to;
+    BYTE *buffer;
+    HRESULT hr = S_OK;
+    int last_percent = -1;
+
+    if (!old_file || !new_file) return E_POINTER;
+    from = CreateFileW(old_file, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
+    if (from == INVALID_HANDLE_VALUE) return E_INVALIDARG;
+    if (!GetFileSizeEx(from, &size))
+    {
+        CloseHandle(from);
+        return E_FAIL;
+    }
+    /* measure the RIFF parts */
+    for (;;)
+    {
+        pos.QuadPart = (LONGLONG)valid;
+        if (valid + 12 > (ULONGLONG)size.QuadPart || !SetFilePointerEx(from, pos, NULL, FILE_BEGIN)
+                || !read_exact(from, header, sizeof(header)) || header[0] != mmioFOURCC('R', 'I', 'F', 'F'))
+            break;
+        if (header[2] != (valid ? mmioFOURCC('A', 'V', 'I', 'X') : mmioFOURCC('A', 'V', 'I', ' '))) break;
+        ULONGLONG part = 8 + (ULONGLONG)header[1] + (header[1] & 1);
+        if (valid + part > (ULONGLONG)size.QuadPart) part = size.QuadPart - valid;   /* cut short: what is there */
+        valid += part;
+    }
+    if (!valid)
+    {
+        CloseHandle(from);
+        return E_FAIL;   /* not an AVI file */
+    }
+    to = CreateFileW(new_file, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (to == INVALID_HANDLE_VALUE)
+    {
+        CloseHandle(from);
+        return E_INVALIDARG;
+    }
+    if (!(buffer = (BYTE *)HeapAlloc(GetProcessHeap(), 0, BLOCK))) hr = E_OUTOFMEMORY;
+    pos.QuadPart = 0;
+    if (SUCCEEDED(hr) && !SetFilePointerEx(from, pos, NULL, FILE_BEGIN)) hr = E_FAIL;
+    while (SUCCEEDED(hr) && hr != S_FALSE && done < valid)
+    {
+        DWORD n = (DWORD)(valid - done < BLOCK ? valid - done : BLOCK), wrote;
+        int percent;
+        if (!read_exact(from, buffer, n) || !WriteFile(to, buffer, n, &wrote, NULL) || wrote != n)
+        {
+            hr = E_FAIL;
+            break;
+        }
+        done += n;
+        percent = (int)(done * 100 / valid);
+        if (callback && percent != last_percent) callback->Progress(percent);
+        last_percent = percent;
+        if (allow_escape && (GetAsyncKeyState(VK_ESCAPE) & 0x8000) && done < valid) hr = S_FALSE;
+    }
+    HeapFree(GetProcessHeap(), 0, buffer);
+    CloseHandle(to);
+    CloseHandle(from);
+    if (hr != S_OK) DeleteFileW(new_file);   /* stopped or failed: no half copy */
+    return hr;
+}
+
+/* ---- FindPin ---- */
 
 HRESULT STDMETHODCALLTYPE CaptureBuilder::FindPin(IUnknown *source, PIN_DIRECTION dir, const GUID *category,
                                                   const GUID *type, BOOL unconnected, int num, IPin **out)
 {
     IBaseFilter *filter;
     IPin *pin;
-    int seen = 0;
 
     if (!source || !out) return E_POINTER;
     *out = NULL;
     if (SUCCEEDED(source->QueryInterface(IID_IPin, (void **)&pin)))
     {
-        *out = pin;
-        return S_OK;
-    }
-    if (FAILED(source->QueryInterface(IID_IBaseFilter, (void **)&filter))) return E_NOINTERFACE;
-    for (int i = 0; (pin = nth_pin(filter, dir, unconnected != FALSE, i)); i++)
-    {
-        GUID major = pin_major(pin);
-        if ((!type || IsEqualGUID(*type, GUID_NULL) || IsEqualGUID(major, *type)) && seen++ == num)
+        /* a pin is its own answer when it fits */
+        if (num == 0 && pin_direction(pin) == dir && (!unconnected || !pin_connected(pin))
+                && pin_matches(pin, category, type))
         {
             *out = pin;
-            break;
+            return S_OK;
         }
         pin->Release();
+        return E_FAIL;
     }
+    if (FAILED(source->QueryInterface(IID_IBaseFilter, (void **)&filter))) return E_NOINTERFACE;
+    *out = find_pin(filter, dir, category, type, unconnected != FALSE, num);
     filter->Release();
     return *out ? S_OK : E_FAIL;
 }
 
-HRESULT CreateCaptureGraphBuilder(REFIID riid, void **out)
+HRESULT CreateCaptureGraphBuilder(IUnknown *outer, REFIID riid, void **out)
 {
     CaptureBuilder *b;
-    HRESULT hr;
     if (!out) return E_POINTER;
     *out = NULL;
-    if (!(b = new (std::nothrow) CaptureBuilder())) return E_OUTOFMEMORY;
-    hr = b->QueryInterface(riid, out);
-    b->Release();
-    return hr;
+    if (!(b = new (std::nothrow) CaptureBuilder(outer))) return E_OUTOFMEMORY;
+    return b->HandOut(riid, out);
 }

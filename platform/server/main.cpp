@@ -17,26 +17,34 @@ struct ClassEntry
 {
     const CLSID *clsid;
     const WCHAR *name;
-    HRESULT (*create)(REFIID riid, void **out);
+    HRESULT (*create)(IUnknown *outer, REFIID riid, void **out);
     const WCHAR *wine_dll;    /* Wine's own server of this class, put back on unregistration */
 };
 
+
+/* A class whose objects cannot be aggregated. */
+template <HRESULT (*create)(REFIID, void **)>
+static HRESULT alone(IUnknown *outer, REFIID riid, void **out)
+{
+    if (outer) return CLASS_E_NOAGGREGATION;
+    return create(riid, out);
+}
 
 /* Classes with their own creator; the compressors, transitions and the virtual camera of the device
  * enumerator's categories follow from catalog.cpp. */
 static const ClassEntry classes[] =
 {
-    { &CLSID_SystemDeviceEnum, L"System Device Enumerator", CreateSystemDeviceEnum, L"devenum.dll" },
-    { &CLSID_MediaDet, L"MediaDet", CreateMediaDet, L"qedit.dll" },
+    { &CLSID_SystemDeviceEnum, L"System Device Enumerator", alone<CreateSystemDeviceEnum>, L"devenum.dll" },
+    { &CLSID_MediaDet, L"MediaDet", alone<CreateMediaDet>, L"qedit.dll" },
     { &CLSID_WavDest, L"WavDest", CreateWavDest, NULL },
-    { &CLSID_FilterGraph, L"Filter Graph", CreateFilterGraph, L"quartz.dll" },
+    { &CLSID_FilterGraph, L"Filter Graph", alone<CreateFilterGraph>, L"quartz.dll" },
     { &CLSID_CaptureGraphBuilder2, L"Capture Graph Builder 2", CreateCaptureGraphBuilder, L"qcap.dll" },
     { &CLSID_FileWriter, L"File writer", CreateFileWriter, L"qcap.dll" },
     { &CLSID_AviDest, L"AVI Mux", CreateAviMux, L"qcap.dll" },
-    { &CLSID_AMTimeline, L"Timeline", CreateTimeline, L"qedit.dll" },
-    { &CLSID_PropertySetter, L"Property Setter", CreatePropertySetter, NULL },
-    { &CLSID_RenderEngine, L"Render Engine", CreateRenderEngine, NULL },
-    { &CLSID_Xml2Dex, L"Xml2Dex", CreateXml2Dex, NULL },
+    { &CLSID_AMTimeline, L"Timeline", alone<CreateTimeline>, L"qedit.dll" },
+    { &CLSID_PropertySetter, L"Property Setter", alone<CreatePropertySetter>, NULL },
+    { &CLSID_RenderEngine, L"Render Engine", alone<CreateRenderEngine>, NULL },
+    { &CLSID_Xml2Dex, L"Xml2Dex", alone<CreateXml2Dex>, NULL },
 };
 
 static const ClassEntry *find_class(REFCLSID clsid)
@@ -87,9 +95,10 @@ public:
 
         if (!out) return E_POINTER;
         *out = NULL;
-        if (outer) return CLASS_E_NOAGGREGATION;
-        if ((c = find_class(clsid))) return c->create(riid, out);
-        return CreateCatalogFilter(clsid, riid, out);
+        /* an aggregating object asks for the inner unknown and nothing else */
+        if (outer && !IsEqualIID(riid, IID_IUnknown)) return CLASS_E_NOAGGREGATION;
+        if ((c = find_class(clsid))) return c->create(outer, riid, out);
+        return CreateCatalogFilter(clsid, outer, riid, out);
     }
     HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override
     {

@@ -700,6 +700,8 @@ TEST(OutputSafety, NoSpellingOfASourceIsWrittenOver)
         EXPECT_TRUE(before == file_bytes("src/movie.avi")) << "the source changed";
         EXPECT_EQ("", leftovers("src"));
     }
+    // once the runs that read it are gone, the file is an output like any other
+    EXPECT_EQ(EC_COMPLETE, through_engine({{"full.avi", 0, 2 * S, 0}}, {{"full.avi", 0, 2 * S, 0}}, mjpeg, "src/movie.avi"));
 }
 
 // A run stopped half-way leaves the file it would have replaced as it was and nothing beside it; a run
