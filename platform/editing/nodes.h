@@ -410,7 +410,8 @@ inline TransitionNode *as_transition(TimelineNode *n) { return static_cast<Trans
 
 /* ---- The timeline ---- */
 
-class Timeline final : public IAMTimeline, public IAMSetErrorLog, public IPlatformTimeline
+class Timeline final : public IAMTimeline, public IAMSetErrorLog, public IObjectWithSite, public IPersistStream,
+                       public IPlatformTimeline
 {
 public:
     Timeline();
@@ -460,6 +461,17 @@ public:
     HRESULT STDMETHODCALLTYPE get_ErrorLog(IAMErrorLog **log) override;
     HRESULT STDMETHODCALLTYPE put_ErrorLog(IAMErrorLog *log) override;
 
+    // IObjectWithSite
+    HRESULT STDMETHODCALLTYPE SetSite(IUnknown *site) override;
+    HRESULT STDMETHODCALLTYPE GetSite(REFIID riid, void **out) override;
+
+    // IPersistStream: the timeline as XTL text
+    HRESULT STDMETHODCALLTYPE GetClassID(CLSID *clsid) override;
+    HRESULT STDMETHODCALLTYPE IsDirty() override;
+    HRESULT STDMETHODCALLTYPE Load(IStream *stream) override;
+    HRESULT STDMETHODCALLTYPE Save(IStream *stream, BOOL clear_dirty) override;
+    HRESULT STDMETHODCALLTYPE GetSizeMax(ULARGE_INTEGER *size) override;
+
     // IPlatformTimeline
     HRESULT STDMETHODCALLTYPE CopyTimeline(TimelineCopy **out) override;
     HRESULT STDMETHODCALLTYPE LogError(LONG severity, const WCHAR *text, LONG code, HRESULT hr) override;
@@ -486,6 +498,7 @@ private:
     BOOL transitions_on, effects_on;
     GUID default_transition, default_effect;
     IAMErrorLog *error_log;
+    IUnknown *site;
     CRITICAL_SECTION cs;            // the log and the node list: the render engine's threads reach them
     std::set<TimelineNode *> nodes;
 };

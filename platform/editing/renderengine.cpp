@@ -155,10 +155,13 @@ void TimelinePin::Init(TimelineSource *f, int i, const AM_MEDIA_TYPE *type)
 
 /* ---- The render engine ---- */
 
-class RenderEngine final : public IRenderEngine, public IPlatformRenderFile
+class RenderEngine final : public IRenderEngine, public IRenderEngine2, public IAMSetErrorLog, public IObjectWithSite,
+                           public IPlatformRenderFile
 {
 public:
-    RenderEngine() : ref(1), timeline(NULL), graph(NULL), source(NULL), range_start(0), range_stop(-1)
+    RenderEngine()
+        : ref(1), timeline(NULL), graph(NULL), source(NULL), range_start(0), range_stop(-1), error_log(NULL),
+          site(NULL), resizer(GUID_NULL)
     {
         InitializeCriticalSection(&cs);
         PlatformObjectCreated();
@@ -169,6 +172,12 @@ public:
         if (!out) return E_POINTER;
         if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IRenderEngine))
             *out = static_cast<IRenderEngine *>(this);
+        else if (IsEqualIID(riid, IID_IRenderEngine2))
+            *out = static_cast<IRenderEngine2 *>(this);
+        else if (IsEqualIID(riid, IID_IAMSetErrorLog))
+            *out = static_cast<IAMSetErrorLog *>(this);
+        else if (IsEqualIID(riid, IID_IObjectWithSite))
+            *out = static_cast<IObjectWithSite *>(this);
         else if (IsEqualIID(riid, IID_IPlatformRenderFile))
             *out = static_cast<IPlatformRenderFile *>(this);
         else
@@ -289,6 +298,54 @@ public:
     HRESULT STDMETHODCALLTYPE Decommit(void) override { return S_OK; }
     HRESULT STDMETHODCALLTYPE GetCaps(LONG index, LONG *value) override { return E_NOTIMPL; }
 
+    // IRenderEngine2: the resizer is the platform's own whatever is named
+    HRESULT STDMETHODCALLTYPE SetResizerGUID(GUID guid) override
+    {
+        resizer = guid;
+        return S_OK;
+    }
+
+    // IAMSetErrorLog: rendering errors go here, or to the timeline's log when none is set here
+    HRESULT STDMETHODCALLTYPE get_ErrorLog(IAMErrorLog **log) override
+    {
+        if (!log) return E_POINTER;
+        EnterCriticalSection(&cs);
+        if ((*log = error_log)) error_log->AddRef();
+        LeaveCriticalSection(&cs);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE put_ErrorLog(IAMErrorLog *log) override
+    {
+        if (log) log->AddRef();
+        EnterCriticalSection(&cs);
+        IAMErrorLog *old = error_log;
+        error_log = log;
+        LeaveCriticalSection(&cs);
+        if (old) old->Release();
+        return S_OK;
+    }
+
+    // IObjectWithSite
+    HRESULT STDMETHODCALLTYPE SetSite(IUnknown *s) override
+    {
+        if (s) s->AddRef();
+        EnterCriticalSection(&cs);
+        IUnknown *old = site;
+        site = s;
+        LeaveCriticalSection(&cs);
+        if (old) old->Release();
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetSite(REFIID riid, void **out) override
+    {
+        if (!out) return E_POINTER;
+        *out = NULL;
+        EnterCriticalSection(&cs);
+        HRESULT hr = site ? site->QueryInterface(riid, out) : E_FAIL;
+        LeaveCriticalSection(&cs);
+        return hr;
+    }
+
     // IPlatformRenderFile
     HRESULT STDMETHODCALLTYPE RenderToFile(const char *video_encoder, const char *muxer, const WCHAR *path,
                                            DWORD timeout_ms) override;
@@ -298,6 +355,8 @@ private:
     {
         ScrapIt();
         if (timeline) timeline->Release();
+        if (error_log) error_log->Release();
+        if (site) site->Release();
         DeleteCriticalSection(&cs);
         PlatformObjectDestroyed();
     }
@@ -309,6 +368,11 @@ private:
     IGraphBuilder *graph;
     TimelineSource *source;
     REFERENCE_TIME range_start, range_stop;   // stop -1: the whole timeline
+    IAMErrorLog *error_log;
+    IUnknown *site;
+    GUID resizer;
+
+    void LogFailure(HRESULT hr, const char *message);
 };
 
 void RenderEngine::RemoveSource()
@@ -319,8 +383,9 @@ void RenderEngine::RemoveSource()
     source = NULL;
 }
 
-// The error log of the timeline hears why a front end could not be built.
-static void log_failure(IPlatformTimeline *timeline, HRESULT hr, const char *message)
+// The engine's error log, or else the timeline's, hears why a front end could not be built. Called with
+// cs held.
+void RenderEngine::LogFailure(HRESULT hr, const char *message)
 {
     LONG code = hr == VFW_E_INVALIDMEDIATYPE ? DEX_IDS_BAD_MEDIATYPE
               : hr == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) || hr == HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)
@@ -331,7 +396,16 @@ static void log_failure(IPlatformTimeline *timeline, HRESULT hr, const char *mes
     if (!message || !*message || !MultiByteToWideChar(CP_UTF8, 0, message, -1, text, ARRAYSIZE(text)))
         lstrcpyW(text, L"The timeline cannot be rendered.");
     text[ARRAYSIZE(text) - 1] = 0;
-    timeline->LogError(2, text, code, hr);
+    if (!error_log)
+    {
+        timeline->LogError(2, text, code, hr);
+        return;
+    }
+    BSTR b = SysAllocString(text);
+    VARIANT extra;
+    VariantInit(&extra);
+    error_log->LogError(2, b, code, hr, &extra);
+    SysFreeString(b);
 }
 
 // Copies the timeline (the render range only, when one is set), checks that it builds (every source
@@ -352,7 +426,7 @@ HRESULT STDMETHODCALLTYPE RenderEngine::ConnectFrontEnd(void)
     }
     if (FAILED(hr = timeline->CopyTimeline(&copy)))
     {
-        log_failure(timeline, hr, NULL);
+        LogFailure(hr, NULL);
         LeaveCriticalSection(&cs);
         return hr;
     }
@@ -371,7 +445,7 @@ HRESULT STDMETHODCALLTYPE RenderEngine::ConnectFrontEnd(void)
     {
         delete copy;
         hr = GlueStatusToHresult(status);
-        log_failure(timeline, hr, message);
+        LogFailure(hr, message);
         LeaveCriticalSection(&cs);
         return hr;
     }

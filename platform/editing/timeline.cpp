@@ -3,6 +3,7 @@
 // timelinecopy.cpp.
 #include "server/lifetime.h"
 #include "editing/nodes.h"
+#include "editing/xtl.h"
 
 #include <new>
 #include <algorithm>
@@ -23,7 +24,7 @@ HRESULT guid_text(const GUID &guid, BSTR *text)
 
 Timeline::Timeline()
     : default_fps(DEFAULT_FPS), ref(1), next_id(0), insert_mode(TIMELINE_INSERT_MODE_OVERLAY), transitions_on(TRUE),
-      effects_on(TRUE), default_transition(GUID_NULL), default_effect(GUID_NULL), error_log(NULL)
+      effects_on(TRUE), default_transition(GUID_NULL), default_effect(GUID_NULL), error_log(NULL), site(NULL)
 {
     InitializeCriticalSection(&cs);
     PlatformObjectCreated();
@@ -38,6 +39,7 @@ Timeline::~Timeline()
     LeaveCriticalSection(&cs);
     for (TimelineNode *g : groups) g->Release();
     if (error_log) error_log->Release();
+    if (site) site->Release();
     DeleteCriticalSection(&cs);
     PlatformObjectDestroyed();
 }
@@ -81,6 +83,10 @@ HRESULT STDMETHODCALLTYPE Timeline::QueryInterface(REFIID riid, void **out)
         *out = static_cast<IAMTimeline *>(this);
     else if (IsEqualIID(riid, IID_IAMSetErrorLog))
         *out = static_cast<IAMSetErrorLog *>(this);
+    else if (IsEqualIID(riid, IID_IObjectWithSite))
+        *out = static_cast<IObjectWithSite *>(this);
+    else if (IsEqualIID(riid, IID_IPersistStream) || IsEqualIID(riid, IID_IPersist))
+        *out = static_cast<IPersistStream *>(this);
     else if (IsEqualIID(riid, IID_IPlatformTimeline))
         *out = static_cast<IPlatformTimeline *>(this);
     else
@@ -89,6 +95,91 @@ HRESULT STDMETHODCALLTYPE Timeline::QueryInterface(REFIID riid, void **out)
         return E_NOINTERFACE;
     }
     AddRef();
+    return S_OK;
+}
+
+/* ---- IObjectWithSite ---- */
+
+HRESULT STDMETHODCALLTYPE Timeline::SetSite(IUnknown *s)
+{
+    if (s) s->AddRef();
+    EnterCriticalSection(&cs);
+    IUnknown *old = site;
+    site = s;
+    LeaveCriticalSection(&cs);
+    if (old) old->Release();
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE Timeline::GetSite(REFIID riid, void **out)
+{
+    if (!out) return E_POINTER;
+    *out = NULL;
+    EnterCriticalSection(&cs);
+    HRESULT hr = site ? site->QueryInterface(riid, out) : E_FAIL;
+    LeaveCriticalSection(&cs);
+    return hr;
+}
+
+/* ---- IPersistStream ---- */
+
+HRESULT STDMETHODCALLTYPE Timeline::GetClassID(CLSID *clsid)
+{
+    if (!clsid) return E_POINTER;
+    *clsid = CLSID_AMTimeline;
+    return S_OK;
+}
+
+// Changes are not followed: the timeline always counts as changed.
+HRESULT STDMETHODCALLTYPE Timeline::IsDirty()
+{
+    return S_OK;
+}
+
+// The stream's XTL text replaces what the timeline held.
+HRESULT STDMETHODCALLTYPE Timeline::Load(IStream *stream)
+{
+    if (!stream) return E_POINTER;
+    std::string text;
+    char buffer[4096];
+    ULONG got;
+    HRESULT hr;
+    try
+    {
+        while (SUCCEEDED(hr = stream->Read(buffer, sizeof(buffer), &got)) && got)
+        {
+            text.append(buffer, got);
+            if (text.size() > (64u << 20)) return VFW_E_INVALID_FILE_FORMAT;
+        }
+    }
+    catch (const std::bad_alloc &)
+    {
+        return E_OUTOFMEMORY;
+    }
+    if (FAILED(hr)) return hr;
+    ClearAllGroups();
+    return XtlRead(this, text.data(), text.size());
+}
+
+HRESULT STDMETHODCALLTYPE Timeline::Save(IStream *stream, BOOL clear_dirty)
+{
+    if (!stream) return E_POINTER;
+    std::string text;
+    HRESULT hr = XtlWrite(this, &text);
+    if (FAILED(hr)) return hr;
+    ULONG written = 0;
+    hr = stream->Write(text.data(), (ULONG)text.size(), &written);
+    if (SUCCEEDED(hr) && written != text.size()) hr = STG_E_MEDIUMFULL;
+    return FAILED(hr) ? hr : S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE Timeline::GetSizeMax(ULARGE_INTEGER *size)
+{
+    if (!size) return E_POINTER;
+    std::string text;
+    HRESULT hr = XtlWrite(this, &text);
+    if (FAILED(hr)) return hr;
+    size->QuadPart = text.size();
     return S_OK;
 }
 
