@@ -106,9 +106,10 @@ HRESULT STDMETHODCALLTYPE VirtualTrack::TrackGetPriority(LONG *priority)
     return S_OK;
 }
 
+// Not supported, as documented.
 HRESULT STDMETHODCALLTYPE VirtualTrack::SetTrackDirty()
 {
-    return S_OK;
+    return E_NOTIMPL;
 }
 
 /* ---- Compositions ---- */

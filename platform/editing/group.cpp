@@ -2,6 +2,7 @@
 // name and the layers below it (composition.cpp).
 #include "editing/nodes.h"
 #include "filters/mediatypes.h"
+#include "glue/discover.h"
 
 #include <mmreg.h>
 #include <math.h>
@@ -288,21 +289,81 @@ HRESULT STDMETHODCALLTYPE GroupNode::IsSmartRecompressFormatSet(BOOL *set)
     return S_OK;
 }
 
+// Not supported, as documented.
 HRESULT STDMETHODCALLTYPE GroupNode::IsRecompressFormatDirty(BOOL *dirty)
 {
-    if (!dirty) return E_POINTER;
-    *dirty = FALSE;
-    return S_OK;
+    return E_NOTIMPL;
 }
 
+// Not supported, as documented.
 HRESULT STDMETHODCALLTYPE GroupNode::ClearRecompressFormatDirty()
 {
-    return S_OK;
+    return E_NOTIMPL;
 }
 
+// The format of the first video stream of the source's file, as it is stored there (its four-character
+// code, size and frame rate), becomes the group's compression format.
 HRESULT STDMETHODCALLTYPE GroupNode::SetRecompFormatFromSource(IAMTimelineSrc *source)
 {
-    return E_NOTIMPL;
+    if (!source) return E_POINTER;
+    if (!timeline) return E_NO_TIMELINE;
+    if (!has_mt || !IsEqualGUID(mt.majortype, MEDIATYPE_Video)) return VFW_E_INVALIDMEDIATYPE;
+    BSTR name = NULL;
+    HRESULT hr = source->GetMediaName(&name);
+    if (FAILED(hr)) return hr;
+    std::string path;
+    bool found = name && *name && unix_path(name, &path);
+    SysFreeString(name);
+    if (!found) return VFW_E_INVALIDMEDIATYPE;
+
+    discover_media media = {};
+    if (discover_file(path.c_str(), 5000, &media) != DISCOVER_OK) return VFW_E_INVALIDMEDIATYPE;
+    const discover_stream *video = NULL;
+    for (int i = 0; i < media.count && !video; i++)
+        if (media.streams[i].kind == DISCOVER_VIDEO) video = &media.streams[i];
+    if (!video)
+    {
+        discover_media_free(&media);
+        return VFW_E_INVALIDMEDIATYPE;
+    }
+    SCompFmt0 format;
+    memset(&format, 0, sizeof(format));
+    VIDEOINFOHEADER *vih = (VIDEOINFOHEADER *)CoTaskMemAlloc(sizeof(VIDEOINFOHEADER));
+    if (!vih)
+    {
+        discover_media_free(&media);
+        return E_OUTOFMEMORY;
+    }
+    memset(vih, 0, sizeof(*vih));
+    if (video->fps_num > 0 && video->fps_den > 0)
+        vih->AvgTimePerFrame = (REFERENCE_TIME)llround((double)UNITS * video->fps_den / video->fps_num);
+    vih->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    vih->bmiHeader.biWidth = video->width;
+    vih->bmiHeader.biHeight = video->height;
+    vih->bmiHeader.biPlanes = 1;
+    vih->bmiHeader.biBitCount = 24;
+    vih->bmiHeader.biCompression = video->fourcc ? video->fourcc : BI_RGB;
+    format.MediaType.majortype = MEDIATYPE_Video;
+    if (video->fourcc)
+    {
+        format.MediaType.subtype = MEDIASUBTYPE_YUY2;   // the FOURCC GUID pattern with the stream's code
+        format.MediaType.subtype.Data1 = video->fourcc;
+        format.MediaType.bTemporalCompression = TRUE;
+    }
+    else
+    {
+        format.MediaType.subtype = MEDIASUBTYPE_RGB24;
+        vih->bmiHeader.biSizeImage = ((video->width * 3 + 3) & ~3) * video->height;
+        format.MediaType.bFixedSizeSamples = TRUE;
+        format.MediaType.lSampleSize = vih->bmiHeader.biSizeImage;
+    }
+    format.MediaType.formattype = FORMAT_VideoInfo;
+    format.MediaType.cbFormat = sizeof(VIDEOINFOHEADER);
+    format.MediaType.pbFormat = (BYTE *)vih;
+    discover_media_free(&media);
+    hr = SetSmartRecompressFormat(reinterpret_cast<LONG *>(&format));
+    CoTaskMemFree(vih);
+    return hr;
 }
 
 }  // namespace editing

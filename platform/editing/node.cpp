@@ -12,8 +12,7 @@ namespace editing {
 
 TimelineNode::TimelineNode(TIMELINE_MAJOR_TYPE t, Timeline *tl, LONG id)
     : type(t), timeline(tl), parent(NULL), start(0), stop(0), setter(NULL), sub_guid(GUID_NULL),
-      sub_object(NULL), user_id(0), gen_id(id), user_name(NULL), muted(FALSE), locked(FALSE), dirty_start(0),
-      dirty_stop(0), ref(1)
+      sub_object(NULL), user_id(0), gen_id(id), user_name(NULL), muted(FALSE), locked(FALSE), ref(1)
 {
     if (timeline) timeline->Register(this);
     PlatformObjectCreated();
@@ -395,10 +394,10 @@ HRESULT STDMETHODCALLTYPE TimelineNode::GetTimelineType(TIMELINE_MAJOR_TYPE *t)
     return S_OK;
 }
 
-// the type is fixed when the node is made
+// Not supported, as documented: the type is fixed when the node is made.
 HRESULT STDMETHODCALLTYPE TimelineNode::SetTimelineType(TIMELINE_MAJOR_TYPE t)
 {
-    return t == type ? S_OK : E_INVALIDARG;
+    return E_NOTIMPL;
 }
 
 HRESULT STDMETHODCALLTYPE TimelineNode::GetUserID(LONG *id)
@@ -440,11 +439,8 @@ HRESULT STDMETHODCALLTYPE TimelineNode::SetUserName(BSTR name)
 HRESULT STDMETHODCALLTYPE TimelineNode::GetUserData(BYTE *data, LONG *size)
 {
     if (!size) return E_POINTER;
-    if (data)
-    {
-        if (*size < (LONG)user_data.size()) return E_INVALIDARG;
-        if (!user_data.empty()) memcpy(data, user_data.data(), user_data.size());
-    }
+    // as documented, a buffer is as large as a call with NULL said
+    if (data && !user_data.empty()) memcpy(data, user_data.data(), user_data.size());
     *size = (LONG)user_data.size();
     return S_OK;
 }
@@ -483,39 +479,30 @@ HRESULT STDMETHODCALLTYPE TimelineNode::SetLocked(BOOL l)
     return S_OK;
 }
 
+// The dirty range is not supported, as documented.
 HRESULT STDMETHODCALLTYPE TimelineNode::GetDirtyRange(REFERENCE_TIME *s, REFERENCE_TIME *e)
 {
-    if (!s || !e) return E_POINTER;
-    *s = dirty_start;
-    *e = dirty_stop;
-    return S_OK;
+    return E_NOTIMPL;
 }
 
 HRESULT STDMETHODCALLTYPE TimelineNode::GetDirtyRange2(REFTIME *s, REFTIME *e)
 {
-    if (!s || !e) return E_POINTER;
-    *s = to_seconds(dirty_start);
-    *e = to_seconds(dirty_stop);
-    return S_OK;
+    return E_NOTIMPL;
 }
 
 HRESULT STDMETHODCALLTYPE TimelineNode::SetDirtyRange(REFERENCE_TIME s, REFERENCE_TIME e)
 {
-    if (e < s) return E_INVALIDARG;
-    dirty_start = s;
-    dirty_stop = e;
-    return S_OK;
+    return E_NOTIMPL;
 }
 
 HRESULT STDMETHODCALLTYPE TimelineNode::SetDirtyRange2(REFTIME s, REFTIME e)
 {
-    return SetDirtyRange(to_units(s), to_units(e));
+    return E_NOTIMPL;
 }
 
 HRESULT STDMETHODCALLTYPE TimelineNode::ClearDirty()
 {
-    dirty_start = dirty_stop = 0;
-    return S_OK;
+    return E_NOTIMPL;
 }
 
 bool TimelineNode::Unlink()
@@ -570,23 +557,16 @@ HRESULT STDMETHODCALLTYPE TimelineNode::GetTimelineNoRef(IAMTimeline **out)
     return E_NOTIMPL;
 }
 
+// Not supported, as documented.
 HRESULT STDMETHODCALLTYPE TimelineNode::GetGroupIBelongTo(IAMTimelineGroup **out)
 {
-    if (!out) return E_POINTER;
-    TimelineNode *g = Group();
-    *out = NULL;
-    if (!g) return E_NOINTERFACE;
-    *out = static_cast<IAMTimelineGroup *>(as_group(g));
-    g->AddRef();
-    return S_OK;
+    return E_NOTIMPL;
 }
 
+// Not supported, as documented.
 HRESULT STDMETHODCALLTYPE TimelineNode::GetEmbedDepth(LONG *depth)
 {
-    if (!depth) return E_POINTER;
-    *depth = 0;
-    for (TimelineNode *p = parent; p; p = p->parent) (*depth)++;
-    return S_OK;
+    return E_NOTIMPL;
 }
 
 }  // namespace editing

@@ -57,7 +57,6 @@ public:
     BSTR user_name;
     std::vector<BYTE> user_data;
     BOOL muted, locked;
-    REFERENCE_TIME dirty_start, dirty_stop;
     // group, composition: tracks and compositions by priority; track: sources by time
     NodeList children;
     NodeList transitions;
@@ -305,6 +304,7 @@ public:
     HRESULT STDMETHODCALLTYPE GetNextSrc2(IAMTimelineObj **out, REFTIME *in_out) override;
     HRESULT STDMETHODCALLTYPE MoveEverythingBy(REFERENCE_TIME from, REFERENCE_TIME by) override;
     HRESULT STDMETHODCALLTYPE MoveEverythingBy2(REFTIME from, REFTIME by) override;
+    HRESULT ShiftFrom(REFERENCE_TIME from, REFERENCE_TIME by);   // what starts at from or later moves by
     HRESULT STDMETHODCALLTYPE GetSourcesCount(LONG *count) override;
     HRESULT STDMETHODCALLTYPE AreYouBlank(LONG *blank) override;
     HRESULT STDMETHODCALLTYPE GetSrcAtTime(IAMTimelineObj **out, REFERENCE_TIME time, LONG direction) override;
@@ -494,7 +494,6 @@ private:
     LONG ref;
     LONG next_id;
     NodeList groups;
-    LONG insert_mode;
     BOOL transitions_on, effects_on;
     GUID default_transition, default_effect;
     IAMErrorLog *error_log;

@@ -6,6 +6,7 @@
 #include "filters/filterbase.h"
 #include "filters/pin.h"
 #include "editing/timeline.h"
+#include "editing/medialocator.h"
 
 #include <math.h>
 #include <new>
@@ -161,7 +162,7 @@ class RenderEngine final : public IRenderEngine, public IRenderEngine2, public I
 public:
     RenderEngine()
         : ref(1), timeline(NULL), graph(NULL), source(NULL), range_start(0), range_stop(-1), error_log(NULL),
-          site(NULL), resizer(GUID_NULL)
+          site(NULL), resizer(GUID_NULL), locator(NULL), validation_filter(NULL), validation_flags(0)
     {
         InitializeCriticalSection(&cs);
         PlatformObjectCreated();
@@ -290,12 +291,25 @@ public:
     }
     HRESULT STDMETHODCALLTYPE DoSmartRecompression(void) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE UseInSmartRecompressionGraph(void) override { return E_NOTIMPL; }
+    // Kept for ConnectFrontEnd, which looks for every source's file with the locator given (or the
+    // platform's) and reads a file found elsewhere from there.
     HRESULT STDMETHODCALLTYPE SetSourceNameValidation(BSTR filter, IMediaLocator *override, LONG flags) override
     {
-        return E_NOTIMPL;
+        BSTR copy = filter ? SysAllocStringLen(filter, SysStringLen(filter)) : NULL;
+        if (filter && !copy) return E_OUTOFMEMORY;
+        if (override) override->AddRef();
+        EnterCriticalSection(&cs);
+        SysFreeString(validation_filter);
+        if (locator) locator->Release();
+        validation_filter = copy;
+        locator = override;
+        validation_flags = flags;
+        LeaveCriticalSection(&cs);
+        return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE Commit(void) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE Decommit(void) override { return S_OK; }
+    // not implemented, as documented
+    HRESULT STDMETHODCALLTYPE Commit(void) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Decommit(void) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetCaps(LONG index, LONG *value) override { return E_NOTIMPL; }
 
     // IRenderEngine2: the resizer is the platform's own whatever is named
@@ -356,6 +370,8 @@ private:
         ScrapIt();
         if (timeline) timeline->Release();
         if (error_log) error_log->Release();
+        if (locator) locator->Release();
+        SysFreeString(validation_filter);
         if (site) site->Release();
         DeleteCriticalSection(&cs);
         PlatformObjectDestroyed();
@@ -371,6 +387,10 @@ private:
     IAMErrorLog *error_log;
     IUnknown *site;
     GUID resizer;
+    IMediaLocator *locator;                   // SetSourceNameValidation
+    BSTR validation_filter;
+    LONG validation_flags;
+    void ValidateSourceNames(TimelineCopy *copy);
 
     void LogFailure(HRESULT hr, const char *message);
 };
@@ -408,6 +428,30 @@ void RenderEngine::LogFailure(HRESULT hr, const char *message)
     SysFreeString(b);
 }
 
+// The copy reads each source whose file the locator finds elsewhere from there.
+void RenderEngine::ValidateSourceNames(TimelineCopy *copy)
+{
+    for (TimelineGroupCopy &g : copy->groups)
+        for (std::string &path : g.paths)
+        {
+            WCHAR *dos = wine_get_dos_file_name(path.c_str());
+            if (!dos) continue;
+            BSTR name = SysAllocString(dos), found = NULL;
+            HeapFree(GetProcessHeap(), 0, dos);
+            if (!name) continue;
+            HRESULT hr = locator ? locator->FindMediaFile(name, validation_filter, &found, validation_flags)
+                                 : LocateMediaFile(name, &found, validation_flags);
+            std::string moved;
+            if (hr == S_FALSE && found && *found && editing::unix_path(found, &moved))
+            {
+                try { path = moved; }
+                catch (const std::bad_alloc &) {}
+            }
+            SysFreeString(found);
+            SysFreeString(name);
+        }
+}
+
 // Copies the timeline (the render range only, when one is set), checks that it builds (every source
 // opens, the groups can be delivered), then puts the source filter with one pin per group into the
 // graph, made here unless one was given. E_INVALIDARG without a timeline.
@@ -430,6 +474,7 @@ HRESULT STDMETHODCALLTYPE RenderEngine::ConnectFrontEnd(void)
         LeaveCriticalSection(&cs);
         return hr;
     }
+    if (validation_flags & SFN_VALIDATEF_CHECK) ValidateSourceNames(copy);
     if (range_stop > range_start) copy->Restrict(range_start, range_stop);
     if (copy->length <= 0)
     {

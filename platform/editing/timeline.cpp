@@ -4,6 +4,7 @@
 #include "server/lifetime.h"
 #include "editing/nodes.h"
 #include "editing/xtl.h"
+#include "editing/medialocator.h"
 
 #include <new>
 #include <algorithm>
@@ -23,7 +24,7 @@ HRESULT guid_text(const GUID &guid, BSTR *text)
 }  // namespace
 
 Timeline::Timeline()
-    : default_fps(DEFAULT_FPS), ref(1), next_id(0), insert_mode(TIMELINE_INSERT_MODE_OVERLAY), transitions_on(TRUE),
+    : default_fps(DEFAULT_FPS), ref(1), next_id(0), transitions_on(TRUE),
       effects_on(TRUE), default_transition(GUID_NULL), default_effect(GUID_NULL), error_log(NULL), site(NULL)
 {
     InitializeCriticalSection(&cs);
@@ -273,10 +274,10 @@ HRESULT STDMETHODCALLTYPE Timeline::AddGroup(IAMTimelineObj *group)
     return S_OK;
 }
 
+// Not supported, as documented: IAMTimelineObj::Remove takes a group out.
 HRESULT STDMETHODCALLTYPE Timeline::RemGroupFromList(IAMTimelineObj *group)
 {
-    if (!group) return E_POINTER;
-    return DropGroup(node_from(group)) ? S_OK : E_INVALIDARG;
+    return E_NOTIMPL;
 }
 
 HRESULT STDMETHODCALLTYPE Timeline::GetGroup(IAMTimelineObj **group, LONG index)
@@ -296,18 +297,15 @@ HRESULT STDMETHODCALLTYPE Timeline::ClearAllGroups()
     return S_OK;
 }
 
+// The insert mode is not supported, as documented.
 HRESULT STDMETHODCALLTYPE Timeline::GetInsertMode(LONG *mode)
 {
-    if (!mode) return E_POINTER;
-    *mode = insert_mode;
-    return S_OK;
+    return E_NOTIMPL;
 }
 
 HRESULT STDMETHODCALLTYPE Timeline::SetInsertMode(LONG mode)
 {
-    if (mode != TIMELINE_INSERT_MODE_INSERT && mode != TIMELINE_INSERT_MODE_OVERLAY) return E_INVALIDARG;
-    insert_mode = mode;
-    return S_OK;
+    return E_NOTIMPL;
 }
 
 HRESULT STDMETHODCALLTYPE Timeline::EnableTransitions(BOOL enabled)
@@ -369,18 +367,15 @@ HRESULT STDMETHODCALLTYPE Timeline::GetDefaultFPS(double *fps)
     return S_OK;
 }
 
+// Changes are not followed, as documented (not supported).
 HRESULT STDMETHODCALLTYPE Timeline::IsDirty(BOOL *dirty)
 {
-    if (!dirty) return E_POINTER;
-    *dirty = FALSE;
-    return S_OK;
+    return E_NOTIMPL;
 }
 
 HRESULT STDMETHODCALLTYPE Timeline::GetDirtyRange(REFERENCE_TIME *start, REFERENCE_TIME *stop)
 {
-    if (!start || !stop) return E_POINTER;
-    *start = *stop = 0;
-    return S_OK;
+    return E_NOTIMPL;
 }
 
 HRESULT STDMETHODCALLTYPE Timeline::GetCountOfType(LONG group, LONG *value, LONG *with_comps, TIMELINE_MAJOR_TYPE type)
@@ -390,9 +385,47 @@ HRESULT STDMETHODCALLTYPE Timeline::GetCountOfType(LONG group, LONG *value, LONG
     return as_group(groups[group])->GetCountOfType(value, with_comps, type);
 }
 
+// Every source's file is looked for with the caller's locator, or the platform's; a file found elsewhere
+// renames its source (SFN_VALIDATEF_REPLACE and SFN_VALIDATEF_CHECK are both required). The event handle,
+// when given, is set once all are done.
 HRESULT STDMETHODCALLTYPE Timeline::ValidateSourceNames(LONG flags, IMediaLocator *override, LONG_PTR notify)
 {
-    return E_NOTIMPL;
+    if ((flags & (SFN_VALIDATEF_CHECK | SFN_VALIDATEF_REPLACE)) != (SFN_VALIDATEF_CHECK | SFN_VALIDATEF_REPLACE))
+        return E_INVALIDARG;
+    NodeList sources;
+    try
+    {
+        NodeList work(groups.begin(), groups.end());
+        while (!work.empty())
+        {
+            TimelineNode *n = work.back();
+            work.pop_back();
+            if ((flags & SFN_VALIDATEF_IGNOREMUTED) && n->muted) continue;
+            if (n->Is(TIMELINE_MAJOR_TYPE_SOURCE)) sources.push_back(n);
+            else work.insert(work.end(), n->children.begin(), n->children.end());
+        }
+    }
+    catch (const std::bad_alloc &)
+    {
+        return E_OUTOFMEMORY;
+    }
+    for (TimelineNode *n : sources) n->AddRef();
+    HRESULT result = S_OK;
+    for (TimelineNode *n : sources)
+    {
+        SourceNode *src = as_source(n);
+        BSTR found = NULL;
+        HRESULT hr = S_OK;
+        if (src->media_name && *src->media_name)
+            hr = override ? override->FindMediaFile(src->media_name, NULL, &found, flags)
+                          : LocateMediaFile(src->media_name, &found, flags);
+        if (hr == S_FALSE && found && *found) src->SetMediaName(found);
+        else if (hr == E_OUTOFMEMORY) result = hr;
+        SysFreeString(found);
+        n->Release();
+    }
+    if (notify) SetEvent((HANDLE)notify);
+    return result;
 }
 
 HRESULT STDMETHODCALLTYPE Timeline::SetDefaultTransition(GUID *guid)

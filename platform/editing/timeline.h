@@ -67,6 +67,9 @@ IPlatformRenderFile : public IUnknown
                                                    const WCHAR *path, DWORD timeout_ms) = 0;
 };
 
+/* The Unix path of a DOS path, in UTF-8 (timelinecopy.cpp). */
+namespace editing { bool unix_path(const WCHAR *dos, std::string *out); }
+
 /* Turns a glue status into an HRESULT. */
 HRESULT GlueStatusToHresult(int status);
 

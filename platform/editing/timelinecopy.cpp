@@ -51,6 +51,8 @@ bool prop_number(const DEXTER_VALUE *v, double *out)
     return true;
 }
 
+}  // namespace
+
 // Unix path of a DOS path, in UTF-8.
 bool unix_path(const WCHAR *dos, std::string *out)
 {
@@ -64,6 +66,8 @@ bool unix_path(const WCHAR *dos, std::string *out)
     HeapFree(GetProcessHeap(), 0, name);
     return true;
 }
+
+namespace {
 
 void collect_layers(TimelineNode *comp, NodeList *layers)
 {

@@ -107,7 +107,18 @@ HRESULT STDMETHODCALLTYPE TrackNode::GetNextSrc2(IAMTimelineObj **out, REFTIME *
     return hr;
 }
 
+// Not supported, as documented; InsertSpace moves what follows.
 HRESULT STDMETHODCALLTYPE TrackNode::MoveEverythingBy(REFERENCE_TIME from, REFERENCE_TIME by)
+{
+    return E_NOTIMPL;
+}
+
+HRESULT STDMETHODCALLTYPE TrackNode::MoveEverythingBy2(REFTIME from, REFTIME by)
+{
+    return E_NOTIMPL;
+}
+
+HRESULT TrackNode::ShiftFrom(REFERENCE_TIME from, REFERENCE_TIME by)
 {
     for (auto *list : {&children, &transitions, &effects})
         for (TimelineNode *n : *list)
@@ -125,11 +136,6 @@ HRESULT STDMETHODCALLTYPE TrackNode::MoveEverythingBy(REFERENCE_TIME from, REFER
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE TrackNode::MoveEverythingBy2(REFTIME from, REFTIME by)
-{
-    if (!isfinite(from) || !isfinite(by) || fabs(from) > 9e11 || fabs(by) > 9e11) return E_INVALIDARG;
-    return MoveEverythingBy(to_units(from), to_units(by));
-}
 
 HRESULT STDMETHODCALLTYPE TrackNode::GetSourcesCount(LONG *count)
 {
@@ -162,7 +168,7 @@ HRESULT STDMETHODCALLTYPE TrackNode::InsertSpace(REFERENCE_TIME s, REFERENCE_TIM
     if (s >= ContentEnd()) return S_FALSE;
     HRESULT hr = SplitAll(s);
     if (FAILED(hr)) return hr;
-    return MoveEverythingBy(s, e - s);
+    return ShiftFrom(s, e - s);
 }
 
 HRESULT STDMETHODCALLTYPE TrackNode::InsertSpace2(REFTIME s, REFTIME e)

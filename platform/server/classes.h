@@ -15,6 +15,7 @@ HRESULT CreateTimeline(REFIID riid, void **out);             /* CLSID_AMTimeline
 HRESULT CreatePropertySetter(REFIID riid, void **out);       /* CLSID_PropertySetter (editing/propsetter.cpp) */
 HRESULT CreateRenderEngine(REFIID riid, void **out);         /* CLSID_RenderEngine (editing/renderengine.cpp) */
 HRESULT CreateXml2Dex(REFIID riid, void **out);              /* CLSID_Xml2Dex (editing/xml2dex.cpp) */
+HRESULT CreateMediaLocator(REFIID riid, void **out);         /* CLSID_MediaLocator (editing/medialocator.cpp) */
 HRESULT CreateFilterGraph(REFIID riid, void **out);          /* graph/filtergraph.cpp */
 HRESULT CreateSystemDeviceEnum(REFIID riid, void **out);     /* filters/devenum.cpp */
 
