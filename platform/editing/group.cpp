@@ -306,7 +306,7 @@ HRESULT STDMETHODCALLTYPE GroupNode::ClearRecompressFormatDirty()
 HRESULT STDMETHODCALLTYPE GroupNode::SetRecompFormatFromSource(IAMTimelineSrc *source)
 {
     if (!source) return E_POINTER;
-    if (!timeline) return E_NO_TIMELINE;
+    if (!InTimeline()) return E_NO_TIMELINE;
     if (!has_mt || !IsEqualGUID(mt.majortype, MEDIATYPE_Video)) return VFW_E_INVALIDMEDIATYPE;
     BSTR name = NULL;
     HRESULT hr = source->GetMediaName(&name);

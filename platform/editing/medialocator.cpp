@@ -12,8 +12,14 @@
 
 namespace {
 
+// Text of 16-bit characters (wtext is not: wchar_t differs between a Winelib build and its C++
+// library).
+typedef std::u16string wtext;
+const WCHAR *W(const wtext &t) { return reinterpret_cast<const WCHAR *>(t.c_str()); }
+wtext T(const WCHAR *w) { return wtext(reinterpret_cast<const char16_t *>(w)); }
+
 CRITICAL_SECTION cache_lock;
-std::vector<std::wstring> *found_folders;   // most recent first
+std::vector<wtext> *found_folders;   // most recent first
 const size_t MAX_FOLDERS = 64;
 
 BOOL CALLBACK init_cache(INIT_ONCE *, void *, void **)
@@ -29,34 +35,34 @@ void lock_cache()
     EnterCriticalSection(&cache_lock);
 }
 
-bool is_file(const std::wstring &path)
+bool is_file(const wtext &path)
 {
-    DWORD attributes = GetFileAttributesW(path.c_str());
+    DWORD attributes = GetFileAttributesW(W(path));
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-std::wstring folder_of(const std::wstring &path)
+wtext folder_of(const wtext &path)
 {
-    size_t slash = path.find_last_of(L"\\/");
-    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
+    size_t slash = path.find_last_of(u"\\/");
+    return slash == wtext::npos ? wtext() : path.substr(0, slash);
 }
 
-std::wstring name_of(const std::wstring &path)
+wtext name_of(const wtext &path)
 {
-    size_t slash = path.find_last_of(L"\\/:");
-    return slash == std::wstring::npos ? path : path.substr(slash + 1);
+    size_t slash = path.find_last_of(u"\\/:");
+    return slash == wtext::npos ? path : path.substr(slash + 1);
 }
 
-HRESULT remember(const std::wstring &folder)
+HRESULT remember(const wtext &folder)
 {
     if (folder.empty()) return E_INVALIDARG;
     lock_cache();
     HRESULT hr = S_OK;
     try
     {
-        if (!found_folders) found_folders = new std::vector<std::wstring>;
+        if (!found_folders) found_folders = new std::vector<wtext>;
         for (auto it = found_folders->begin(); it != found_folders->end(); ++it)
-            if (!lstrcmpiW(it->c_str(), folder.c_str()))
+            if (!lstrcmpiW(W(*it), W(folder)))
             {
                 found_folders->erase(it);
                 break;
@@ -72,9 +78,9 @@ HRESULT remember(const std::wstring &folder)
     return hr;
 }
 
-std::vector<std::wstring> folders_to_search()
+std::vector<wtext> folders_to_search()
 {
-    std::vector<std::wstring> folders;
+    std::vector<wtext> folders;
     lock_cache();
     try
     {
@@ -88,19 +94,19 @@ std::vector<std::wstring> folders_to_search()
     DWORD n = GetCurrentDirectoryW(MAX_PATH, current);
     if (n && n < MAX_PATH)
     {
-        try { folders.push_back(current); }
+        try { folders.push_back(T(current)); }
         catch (const std::bad_alloc &) {}
     }
     return folders;
 }
 
 // A folder on a network share (a UNC path or a remote drive).
-bool is_network(const std::wstring &folder)
+bool is_network(const wtext &folder)
 {
-    if (folder.size() >= 2 && folder[0] == L'\\' && folder[1] == L'\\') return true;
-    if (folder.size() >= 2 && folder[1] == L':')
+    if (folder.size() >= 2 && folder[0] == u'\\' && folder[1] == u'\\') return true;
+    if (folder.size() >= 2 && folder[1] == u':')
     {
-        WCHAR root[4] = {folder[0], L':', L'\\', 0};
+        WCHAR root[4] = {(WCHAR)folder[0], ':', '\\', 0};
         return GetDriveTypeW(root) == DRIVE_REMOTE;
     }
     return false;
@@ -142,8 +148,8 @@ public:
         if (!*folder) return E_INVALIDARG;
         try
         {
-            std::wstring f(folder);
-            while (f.size() > 3 && (f.back() == L'\\' || f.back() == L'/')) f.pop_back();
+            wtext f = T(folder);
+            while (f.size() > 3 && (f.back() == u'\\' || f.back() == u'/')) f.pop_back();
             return remember(f);
         }
         catch (const std::bad_alloc &)
@@ -170,21 +176,21 @@ HRESULT LocateMediaFile(const WCHAR *input, BSTR *output, LONG flags)
     if (!(flags & SFN_VALIDATEF_CHECK)) return S_OK;
     try
     {
-        std::wstring path(input);
+        wtext path = T(input);
         if (is_file(path))
         {
             remember(folder_of(path));
             return S_OK;
         }
         if (flags & SFN_VALIDATEF_NOFIND) return E_FAIL;
-        std::wstring name = name_of(path);
+        wtext name = name_of(path);
         if (name.empty()) return E_FAIL;
-        for (const std::wstring &folder : folders_to_search())
+        for (const wtext &folder : folders_to_search())
         {
             if ((flags & SFN_VALIDATEF_USELOCAL) && is_network(folder)) continue;
-            std::wstring candidate = folder + L"\\" + name;
+            wtext candidate = folder + u"\\" + name;
             if (!is_file(candidate)) continue;
-            if (!(*output = SysAllocString(candidate.c_str()))) return E_OUTOFMEMORY;
+            if (!(*output = SysAllocString(W(candidate)))) return E_OUTOFMEMORY;
             remember(folder);
             return S_FALSE;
         }

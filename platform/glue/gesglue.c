@@ -307,7 +307,7 @@ static void stills_let_go(gpointer data)
 
 /* Each clip's elements go to its group's track only, and only the file's first stream of that kind: a
  * second sound of the same file would lie on the first in the same track. */
-static GESTrack *select_track(GESTimeline *timeline, GESClip *clip, GESTrackElement *element, gpointer data)
+static GESTrack *select_track(GESClip *clip, GESTrackElement *element)
 {
     GESTrack *track = g_object_get_data(G_OBJECT(clip), "gg-track");
     const char *wanted = g_object_get_data(G_OBJECT(clip), "gg-stream-id");
@@ -324,7 +324,16 @@ static GESTrack *select_track(GESTimeline *timeline, GESClip *clip, GESTrackElem
         if (first && first != element) return NULL;
         g_object_set_data(G_OBJECT(clip), "gg-source", element);
     }
-    return gst_object_ref(track);
+    return track;
+}
+
+/* The tracks an element goes to: its group's, or none (an empty array: the element is left out). */
+static GPtrArray *select_tracks(GESTimeline *timeline, GESClip *clip, GESTrackElement *element, gpointer data)
+{
+    GPtrArray *tracks = g_ptr_array_new_with_free_func(gst_object_unref);
+    GESTrack *track = select_track(clip, element);
+    if (track) g_ptr_array_add(tracks, gst_object_ref(track));
+    return tracks;
 }
 
 /* Stream id of the file's n-th stream of a kind, or NULL when it has fewer (to be freed). */
@@ -1036,7 +1045,7 @@ int gg_timeline_build(const struct gg_group *groups, int count, int64_t length, 
     tl->group_count = count;
     tl->ges = ges_timeline_new();
     gst_object_ref_sink(tl->ges);
-    g_signal_connect(tl->ges, "select-element-track", G_CALLBACK(select_track), NULL);
+    g_signal_connect(tl->ges, "select-tracks-for-object", G_CALLBACK(select_tracks), NULL);
     for (int i = 0; i < count; i++) {
         /* the mixer works in its own pixel format, converted once at the track's output; a group with
          * alpha is mixed in its own format so that the alpha survives */
