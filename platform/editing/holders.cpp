@@ -63,6 +63,8 @@ HRESULT STDMETHODCALLTYPE Transable::GetTransAtTime(IAMTimelineObj **out, REFERE
 
 HRESULT STDMETHODCALLTYPE Transable::GetTransAtTime2(IAMTimelineObj **out, REFTIME time, LONG direction)
 {
+    if (!out) return E_POINTER;
+    if (!isfinite(time) || fabs(time) > 9e11) return E_INVALIDARG;
     return TimelineNode::ObjectAtTime(holder->transitions, out, to_units(time), direction);
 }
 

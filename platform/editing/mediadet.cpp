@@ -6,11 +6,16 @@
 #include <qedit.h>
 #include <mmreg.h>
 
+#include <math.h>
 #include <new>
 #include <stdlib.h>
 #include <string.h>
+#include <string>
+#include <vector>
 
 #include "glue/discover.h"
+#include "glue/grab.h"
+#include "editing/timeline.h"
 #include "server/lifetime.h"
 #include "editing_services.h"
 
@@ -67,6 +72,7 @@ private:
     const discover_stream *current_stream() const;
     bool open() const { return filename || filter; }
     HRESULT streams_of_pins(IBaseFilter *source, discover_media *found);
+    HRESULT picture_source(std::string *path, int *video_index);
 
     LONG refcount;
     CRITICAL_SECTION cs;
@@ -406,14 +412,82 @@ HRESULT STDMETHODCALLTYPE MediaDetector::put_Filename(BSTR name)
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE MediaDetector::GetBitmapBits(double, LONG *, char *, LONG, LONG)
+// The file and which of its video streams the current stream is, for a picture of it.
+HRESULT MediaDetector::picture_source(std::string *path, int *video_index)
 {
-    return E_NOTIMPL;
+    EnterCriticalSection(&cs);
+    const discover_stream *stream = current_stream();
+    HRESULT hr = !open() ? E_UNEXPECTED : !stream || stream->kind != DISCOVER_VIDEO ? VFW_E_INVALIDMEDIATYPE : S_OK;
+    *video_index = 0;
+    for (LONG i = 0; SUCCEEDED(hr) && i < current; i++)
+        if (media.streams[i].kind == DISCOVER_VIDEO) (*video_index)++;
+    if (SUCCEEDED(hr) && !filename) hr = E_UNEXPECTED;   // a caller's filter that is not a file
+    if (SUCCEEDED(hr) && !editing::unix_path(filename, path)) hr = HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+    LeaveCriticalSection(&cs);
+    return hr;
 }
 
-HRESULT STDMETHODCALLTYPE MediaDetector::WriteBitmapBits(double, LONG, LONG, BSTR)
+// A BITMAPINFOHEADER and the bits of a bottom-up 24-bit picture of the current (video) stream at time,
+// scaled to width x height. Without a buffer, the size it needs.
+HRESULT STDMETHODCALLTYPE MediaDetector::GetBitmapBits(double time, LONG *size, char *buffer, LONG width, LONG height)
 {
-    return E_NOTIMPL;
+    if (!buffer && !size) return E_POINTER;
+    if (width <= 0 || height <= 0 || width > 16384 || height > 16384 || !isfinite(time) || time < 0)
+        return E_INVALIDARG;
+    ULONGLONG stride = ((ULONGLONG)width * 3 + 3) & ~3ull, bytes = sizeof(BITMAPINFOHEADER) + stride * height;
+    if (bytes > 0x7fffffff) return E_INVALIDARG;
+    std::string path;
+    int video_index;
+    HRESULT hr = picture_source(&path, &video_index);
+    if (FAILED(hr)) return hr;
+    if (!buffer)
+    {
+        *size = (LONG)bytes;
+        return S_OK;
+    }
+    BITMAPINFOHEADER *bih = reinterpret_cast<BITMAPINFOHEADER *>(buffer);
+    memset(bih, 0, sizeof(*bih));
+    bih->biSize = sizeof(*bih);
+    bih->biWidth = width;
+    bih->biHeight = height;
+    bih->biPlanes = 1;
+    bih->biBitCount = 24;
+    bih->biCompression = BI_RGB;
+    bih->biSizeImage = (DWORD)(stride * height);
+    switch (grab_picture(path.c_str(), video_index, time, width, height,
+                         reinterpret_cast<unsigned char *>(buffer) + sizeof(*bih), DETECT_TIMEOUT_MS))
+    {
+    case GRAB_OK: return S_OK;
+    case GRAB_NO_VIDEO: return VFW_E_INVALIDMEDIATYPE;
+    default: return E_UNEXPECTED;
+    }
+}
+
+// The same picture as a .bmp file.
+HRESULT STDMETHODCALLTYPE MediaDetector::WriteBitmapBits(double time, LONG width, LONG height, BSTR name)
+{
+    if (!name) return E_POINTER;
+    if (!*name) return E_INVALIDARG;
+    LONG size = 0;
+    HRESULT hr = GetBitmapBits(time, &size, NULL, width, height);
+    if (FAILED(hr)) return hr;
+    std::vector<char> picture;
+    try { picture.resize(size); }
+    catch (const std::bad_alloc &) { return E_OUTOFMEMORY; }
+    if (FAILED(hr = GetBitmapBits(time, NULL, picture.data(), width, height))) return hr;
+    BITMAPFILEHEADER header = {};
+    header.bfType = 0x4d42;   // "BM"
+    header.bfSize = sizeof(header) + size;
+    header.bfOffBits = sizeof(header) + sizeof(BITMAPINFOHEADER);
+    HANDLE file = CreateFileW(name, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE) return HRESULT_FROM_WIN32(GetLastError());
+    DWORD written = 0, written2 = 0;
+    BOOL ok = WriteFile(file, &header, sizeof(header), &written, NULL)
+              && WriteFile(file, picture.data(), (DWORD)size, &written2, NULL);
+    hr = ok && written == sizeof(header) && written2 == (DWORD)size ? S_OK : HRESULT_FROM_WIN32(GetLastError());
+    CloseHandle(file);
+    if (FAILED(hr)) DeleteFileW(name);
+    return hr;
 }
 
 // Video as bottom-up RGB24 frames of the stream's size, audio as PCM: the formats the streams decode to.
@@ -505,9 +579,13 @@ HRESULT STDMETHODCALLTYPE MediaDetector::get_FrameRate(double *rate)
     return hr;
 }
 
-HRESULT STDMETHODCALLTYPE MediaDetector::EnterBitmapGrabMode(double)
+// Pictures are taken on demand: grab mode needs only a video stream to take them from.
+HRESULT STDMETHODCALLTYPE MediaDetector::EnterBitmapGrabMode(double time)
 {
-    return E_NOTIMPL;
+    if (!isfinite(time) || time < 0) return E_INVALIDARG;
+    std::string path;
+    int video_index;
+    return picture_source(&path, &video_index);
 }
 
 } // namespace

@@ -1392,4 +1392,44 @@ TEST(MediaDet, DetectorMethods)
         {"the detector's filter is a filter", [&] { Ref<IBaseFilter> f; return query(filter.p, IID_IBaseFilter, &f) == S_OK; }},
         {"the client's source filter shows the file's two streams", [&] { return streams2 == 2; }},
     });
+
+    // pictures of the video stream
+    Ref<IMediaDet> pictures;
+    CoCreateInstance(CLSID_MediaDet, NULL, CLSCTX_INPROC_SERVER, IID_IMediaDet, (void **)&pictures);
+    Text blue(dos("blue.avi")), bmp(dos("picture.bmp"));
+    LONG video = -1, audio = -1, size = 0;
+    std::vector<char> bits;
+    returns("IMediaDet", {
+        {"put_Filename(blue.avi)", [&] { return pictures->put_Filename(blue); }, S_OK},
+        {"the streams' types", [&] {
+             for (LONG i = 0; i < 2; i++)
+             {
+                 GUID t = GUID_NULL;
+                 pictures->put_CurrentStream(i);
+                 pictures->get_StreamType(&t);
+                 (IsEqualGUID(t, MEDIATYPE_Video) ? video : audio) = i;
+             }
+             return video >= 0 && audio >= 0 ? S_OK : E_FAIL;
+         }, S_OK},
+        {"GetBitmapBits of a sound stream", [&] { pictures->put_CurrentStream(audio); return pictures->GetBitmapBits(0, &size, NULL, 160, 120); }, VFW_E_INVALIDMEDIATYPE},
+        {"GetBitmapBits(NULL, NULL)", [&] { pictures->put_CurrentStream(video); return pictures->GetBitmapBits(0, NULL, NULL, 160, 120); }, E_POINTER},
+        {"GetBitmapBits: the size", [&] { return pictures->GetBitmapBits(0, &size, NULL, 160, 120); }, S_OK},
+        {"GetBitmapBits at 2 s", [&] { bits.resize(size > 0 ? size : 1); return pictures->GetBitmapBits(2.0, NULL, bits.data(), 160, 120); }, S_OK},
+        {"WriteBitmapBits(NULL)", [&] { return pictures->WriteBitmapBits(1.0, 160, 120, NULL); }, E_POINTER},
+        {"WriteBitmapBits", [&] { return pictures->WriteBitmapBits(1.0, 160, 120, bmp); }, S_OK},
+        {"EnterBitmapGrabMode", [&] { return pictures->EnterBitmapGrabMode(0.5); }, S_OK},
+    });
+    holds("IMediaDet", {
+        {"the size: a BITMAPINFOHEADER and 24-bit rows padded to 4 bytes", [&] { return size == 40 + 160 * 3 * 120; }},
+        {"the picture: a 24-bit header at the size asked, then blue pixels", [&] {
+             const BITMAPINFOHEADER *bih = reinterpret_cast<const BITMAPINFOHEADER *>(bits.data());
+             const unsigned char *p = reinterpret_cast<const unsigned char *>(bits.data()) + 40 + (60 * 160 + 80) * 3;
+             return bits.size() == (size_t)size && bih->biWidth == 160 && bih->biHeight == 120 && bih->biBitCount == 24
+                    && p[0] > 200 && p[1] < 60 && p[2] < 60;
+         }},
+        {"the .bmp file: a file header, then the same picture", [&] {
+             std::vector<unsigned char> file = read_all(path("picture.bmp"));
+             return file.size() == (size_t)14 + size && file[0] == 'B' && file[1] == 'M';
+         }},
+    });
 }
