@@ -60,6 +60,7 @@ EDS_GUID(IID_IRenderEngine2, 0x6bee3a82, 0x66c9, 0x11d2, 0x91, 0x8f, 0x00, 0xc0,
 EDS_GUID(IID_IFindCompressorCB, 0xf03fa8de, 0x879a, 0x4d59, 0x9b, 0x2c, 0x26, 0xbb, 0x1c, 0xf8, 0x34, 0x61);
 EDS_GUID(IID_ISmartRenderEngine, 0xf03fa8ce, 0x879a, 0x4d59, 0x9b, 0x2c, 0x26, 0xbb, 0x1c, 0xf8, 0x34, 0x61);
 EDS_GUID(IID_IGrfCache, 0xae9472be, 0xb0c3, 0x11d2, 0x8d, 0x24, 0x00, 0xa0, 0xc9, 0x44, 0x1e, 0x20);
+EDS_GUID(IID_IXml2Dex, 0x18c628ed, 0x962a, 0x11d2, 0x8d, 0x08, 0x00, 0xa0, 0xc9, 0x44, 0x1e, 0x20);
 EDS_GUID(IID_IResize, 0x4ada63a0, 0x72d5, 0x11d2, 0x95, 0x2a, 0x00, 0x60, 0x08, 0x18, 0x40, 0xbc);
 
 /* ---- Class ids that qedit.h lacks ------------------------------------------------------------- */
@@ -376,6 +377,25 @@ ISmartRenderEngine : public IUnknown
     virtual HRESULT STDMETHODCALLTYPE SetFindCompressorCB(IFindCompressorCB *pCallback) = 0;
 };
 __CRT_UUID_DECL(ISmartRenderEngine, 0xf03fa8ce, 0x879a, 0x4d59, 0x9b, 0x2c, 0x26, 0xbb, 0x1c, 0xf8, 0x34, 0x61)
+
+/* Saving and loading timelines as XML (XTL) project files; IDispatch based. */
+MIDL_INTERFACE("18C628ED-962A-11D2-8D08-00A0C9441E20")
+IXml2Dex : public IDispatch
+{
+    virtual HRESULT STDMETHODCALLTYPE CreateGraphFromFile(IUnknown **ppGraph, IUnknown *pTimeline, BSTR Filename) = 0;
+    virtual HRESULT STDMETHODCALLTYPE WriteGrfFile(IUnknown *pGraph, BSTR FileName) = 0;
+    virtual HRESULT STDMETHODCALLTYPE WriteXMLFile(IUnknown *pTimeline, BSTR FileName) = 0;
+    virtual HRESULT STDMETHODCALLTYPE ReadXMLFile(IUnknown *pTimeline, BSTR XMLName) = 0;
+    virtual HRESULT STDMETHODCALLTYPE Delete(IUnknown *pTimeline, double dStart, double dEnd) = 0;
+    virtual HRESULT STDMETHODCALLTYPE WriteXMLPart(IUnknown *pTimeline, double dStart, double dEnd, BSTR FileName) = 0;
+    virtual HRESULT STDMETHODCALLTYPE PasteXMLFile(IUnknown *pTimeline, double dStart, BSTR FileName) = 0;
+    virtual HRESULT STDMETHODCALLTYPE CopyXML(IUnknown *pTimeline, double dStart, double dEnd) = 0;
+    virtual HRESULT STDMETHODCALLTYPE PasteXML(IUnknown *pTimeline, double dStart) = 0;
+    virtual HRESULT STDMETHODCALLTYPE Reset(void) = 0;
+    virtual HRESULT STDMETHODCALLTYPE ReadXML(IUnknown *pTimeline, IUnknown *pXML) = 0;
+    virtual HRESULT STDMETHODCALLTYPE WriteXML(IUnknown *pTimeline, BSTR *pbstrXML) = 0;
+};
+__CRT_UUID_DECL(IXml2Dex, 0x18c628ed, 0x962a, 0x11d2, 0x8d, 0x08, 0x00, 0xa0, 0xc9, 0x44, 0x1e, 0x20)
 
 MIDL_INTERFACE("4ada63a0-72d5-11d2-952a-0060081840bc")
 IResize : public IUnknown

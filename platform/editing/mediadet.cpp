@@ -6,9 +6,16 @@
 #include <qedit.h>
 #include <mmreg.h>
 
+#include <math.h>
 #include <new>
+#include <stdlib.h>
+#include <string.h>
+#include <string>
+#include <vector>
 
 #include "glue/discover.h"
+#include "glue/grab.h"
+#include "editing/timeline.h"
 #include "server/lifetime.h"
 #include "editing_services.h"
 
@@ -63,15 +70,20 @@ private:
     ~MediaDetector();
     void forget_file();
     const discover_stream *current_stream() const;
+    bool open() const { return filename || filter; }
+    HRESULT streams_of_pins(IBaseFilter *source, discover_media *found);
+    HRESULT picture_source(std::string *path, int *video_index);
 
     LONG refcount;
     CRITICAL_SECTION cs;
     BSTR filename;              // as the caller gave it; NULL while no file is open
-    discover_media media;       // streams of that file
+    discover_media media;       // streams of that file, or of the filter
     LONG current;
+    IBaseFilter *filter;        // the source in use: the caller's (put_Filter), or one made on demand
+    IGraphBuilder *graph;       // the graph a source made here sits in
 };
 
-MediaDetector::MediaDetector() : refcount(1), filename(NULL), media(), current(0)
+MediaDetector::MediaDetector() : refcount(1), filename(NULL), media(), current(0), filter(NULL), graph(NULL)
 {
     InitializeCriticalSection(&cs);
     PlatformObjectCreated();
@@ -90,12 +102,16 @@ void MediaDetector::forget_file()
     filename = NULL;
     discover_media_free(&media);
     current = 0;
+    if (filter) filter->Release();
+    filter = NULL;
+    if (graph) graph->Release();
+    graph = NULL;
 }
 
 // The selected stream, or NULL while no file is open. Called with cs held.
 const discover_stream *MediaDetector::current_stream() const
 {
-    if (!filename || current < 0 || current >= media.count) return NULL;
+    if (!open() || current < 0 || current >= media.count) return NULL;
     return &media.streams[current];
 }
 
@@ -124,24 +140,171 @@ ULONG STDMETHODCALLTYPE MediaDetector::Release()
     return left;
 }
 
-HRESULT STDMETHODCALLTYPE MediaDetector::get_Filter(IUnknown **filter)
+// The source filter in use: the one put_Filter gave, or for a file a source made for it in a graph of
+// the detector's own. NULL and S_OK while no file is open.
+HRESULT STDMETHODCALLTYPE MediaDetector::get_Filter(IUnknown **out)
 {
-    if (!filter) return E_POINTER;
-    *filter = NULL;
-    return E_NOTIMPL;
+    if (!out) return E_POINTER;
+    *out = NULL;
+    EnterCriticalSection(&cs);
+    HRESULT hr = S_OK;
+    if (!filter && filename)
+    {
+        IGraphBuilder *g = NULL;
+        IBaseFilter *f = NULL;
+        hr = CoCreateInstance(CLSID_FilterGraph, NULL, CLSCTX_INPROC_SERVER, IID_IGraphBuilder, (void **)&g);
+        if (SUCCEEDED(hr)) hr = g->AddSourceFilter(filename, L"Source", &f);
+        if (SUCCEEDED(hr))
+        {
+            filter = f;
+            graph = g;
+        }
+        else if (g)
+            g->Release();
+    }
+    if (filter) filter->QueryInterface(IID_IUnknown, (void **)out);
+    LeaveCriticalSection(&cs);
+    return hr;
 }
 
-HRESULT STDMETHODCALLTYPE MediaDetector::put_Filter(IUnknown *filter)
+// Streams of a source that is not a file source: one per output pin, from the pin's first media type.
+HRESULT MediaDetector::streams_of_pins(IBaseFilter *source, discover_media *found)
 {
-    return filter ? E_NOTIMPL : E_POINTER;
+    IEnumPins *pins = NULL;
+    IPin *pin;
+    double length = 0.0;
+    IMediaSeeking *seeking;
+    LONGLONG duration;
+
+    memset(found, 0, sizeof(*found));
+    if (SUCCEEDED(source->QueryInterface(IID_IMediaSeeking, (void **)&seeking)))
+    {
+        if (SUCCEEDED(seeking->GetDuration(&duration)) && duration > 0) length = duration / 1e7;
+        seeking->Release();
+    }
+    HRESULT hr = source->EnumPins(&pins);
+    if (FAILED(hr)) return hr;
+    while (pins->Next(1, &pin, NULL) == S_OK)
+    {
+        PIN_DIRECTION dir;
+        IEnumMediaTypes *types = NULL;
+        AM_MEDIA_TYPE *mt = NULL;
+        if (SUCCEEDED(pin->QueryDirection(&dir)) && dir == PINDIR_OUTPUT && SUCCEEDED(pin->EnumMediaTypes(&types))
+                && types->Next(1, &mt, NULL) == S_OK && mt)
+        {
+            discover_stream s = {};
+            s.length = length;
+            s.fps_den = 1;
+            if (IsEqualGUID(mt->majortype, MEDIATYPE_Video))
+            {
+                s.kind = DISCOVER_VIDEO;
+                if (IsEqualGUID(mt->formattype, FORMAT_VideoInfo) && mt->cbFormat >= sizeof(VIDEOINFOHEADER) && mt->pbFormat)
+                {
+                    const VIDEOINFOHEADER *vih = (const VIDEOINFOHEADER *)mt->pbFormat;
+                    s.width = vih->bmiHeader.biWidth;
+                    s.height = abs(vih->bmiHeader.biHeight);
+                    if (vih->AvgTimePerFrame > 0)
+                    {
+                        s.fps_num = 10000000;
+                        s.fps_den = (int)vih->AvgTimePerFrame;
+                    }
+                }
+            }
+            else if (IsEqualGUID(mt->majortype, MEDIATYPE_Audio))
+            {
+                s.kind = DISCOVER_AUDIO;
+                if (IsEqualGUID(mt->formattype, FORMAT_WaveFormatEx) && mt->cbFormat >= 16 && mt->pbFormat)
+                {
+                    const WAVEFORMATEX *wfx = (const WAVEFORMATEX *)mt->pbFormat;
+                    s.channels = wfx->nChannels;
+                    s.sample_rate = (int)wfx->nSamplesPerSec;
+                    s.bits = wfx->wBitsPerSample;
+                    s.is_float = wfx->wFormatTag == WAVE_FORMAT_IEEE_FLOAT;
+                }
+            }
+            if (s.kind)
+            {
+                discover_stream *more = (discover_stream *)realloc(found->streams, (found->count + 1) * sizeof(s));
+                if (!more) hr = E_OUTOFMEMORY;
+                else
+                {
+                    found->streams = more;
+                    found->streams[found->count++] = s;
+                }
+            }
+        }
+        if (mt)
+        {
+            CoTaskMemFree(mt->pbFormat);
+            if (mt->pUnk) mt->pUnk->Release();
+            CoTaskMemFree(mt);
+        }
+        if (types) types->Release();
+        pin->Release();
+    }
+    pins->Release();
+    if (FAILED(hr)) discover_media_free(found);
+    return hr;
+}
+
+// A source filter the caller made (not in a graph of its own): a file source is read through its file,
+// any other through the media types of its output pins. What was open before is forgotten.
+HRESULT STDMETHODCALLTYPE MediaDetector::put_Filter(IUnknown *unknown)
+{
+    IBaseFilter *source = NULL;
+    IFileSourceFilter *file = NULL;
+    discover_media found = {};
+    LPOLESTR name = NULL;
+    HRESULT hr;
+
+    if (!unknown) return E_POINTER;
+    if (FAILED(unknown->QueryInterface(IID_IBaseFilter, (void **)&source))) return E_NOINTERFACE;
+    EnterCriticalSection(&cs);
+    forget_file();
+    LeaveCriticalSection(&cs);
+
+    if (SUCCEEDED(source->QueryInterface(IID_IFileSourceFilter, (void **)&file)))
+    {
+        AM_MEDIA_TYPE mt = {};
+        hr = file->GetCurFile(&name, &mt);
+        CoTaskMemFree(mt.pbFormat);
+        if (mt.pUnk) mt.pUnk->Release();
+        file->Release();
+        if (SUCCEEDED(hr) && (!name || !*name)) hr = VFW_E_NOT_FOUND;
+        char *unix_name = SUCCEEDED(hr) ? wine_get_unix_file_name(name) : NULL;
+        if (SUCCEEDED(hr) && !unix_name) hr = HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+        if (SUCCEEDED(hr))
+        {
+            hr = status_to_hresult(discover_file(unix_name, DETECT_TIMEOUT_MS, &found));
+            HeapFree(GetProcessHeap(), 0, unix_name);
+        }
+    }
+    else
+        hr = streams_of_pins(source, &found);
+    if (SUCCEEDED(hr) && !found.count) hr = VFW_E_UNSUPPORTED_STREAM;
+    if (FAILED(hr))
+    {
+        CoTaskMemFree(name);
+        discover_media_free(&found);
+        source->Release();
+        return hr;
+    }
+    EnterCriticalSection(&cs);
+    forget_file();
+    filename = name ? SysAllocString(name) : NULL;
+    media = found;
+    filter = source;
+    LeaveCriticalSection(&cs);
+    CoTaskMemFree(name);
+    return S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE MediaDetector::get_OutputStreams(LONG *count)
 {
     if (!count) return E_POINTER;
     EnterCriticalSection(&cs);
-    HRESULT hr = filename ? S_OK : E_INVALIDARG;
-    *count = filename ? media.count : 0;
+    HRESULT hr = open() ? S_OK : E_INVALIDARG;
+    *count = open() ? media.count : 0;
     LeaveCriticalSection(&cs);
     return hr;
 }
@@ -150,8 +313,8 @@ HRESULT STDMETHODCALLTYPE MediaDetector::get_CurrentStream(LONG *index)
 {
     if (!index) return E_POINTER;
     EnterCriticalSection(&cs);
-    HRESULT hr = filename ? S_OK : E_INVALIDARG;
-    *index = filename ? current : 0;
+    HRESULT hr = open() ? S_OK : E_INVALIDARG;
+    *index = open() ? current : 0;
     LeaveCriticalSection(&cs);
     return hr;
 }
@@ -160,7 +323,7 @@ HRESULT STDMETHODCALLTYPE MediaDetector::put_CurrentStream(LONG index)
 {
     EnterCriticalSection(&cs);
     HRESULT hr = E_INVALIDARG;
-    if (filename && index >= 0 && index < media.count)
+    if (open() && index >= 0 && index < media.count)
     {
         current = index;
         hr = S_OK;
@@ -249,14 +412,82 @@ HRESULT STDMETHODCALLTYPE MediaDetector::put_Filename(BSTR name)
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE MediaDetector::GetBitmapBits(double, LONG *, char *, LONG, LONG)
+// The file and which of its video streams the current stream is, for a picture of it.
+HRESULT MediaDetector::picture_source(std::string *path, int *video_index)
 {
-    return E_NOTIMPL;
+    EnterCriticalSection(&cs);
+    const discover_stream *stream = current_stream();
+    HRESULT hr = !open() ? E_UNEXPECTED : !stream || stream->kind != DISCOVER_VIDEO ? VFW_E_INVALIDMEDIATYPE : S_OK;
+    *video_index = 0;
+    for (LONG i = 0; SUCCEEDED(hr) && i < current; i++)
+        if (media.streams[i].kind == DISCOVER_VIDEO) (*video_index)++;
+    if (SUCCEEDED(hr) && !filename) hr = E_UNEXPECTED;   // a caller's filter that is not a file
+    if (SUCCEEDED(hr) && !editing::unix_path(filename, path)) hr = HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+    LeaveCriticalSection(&cs);
+    return hr;
 }
 
-HRESULT STDMETHODCALLTYPE MediaDetector::WriteBitmapBits(double, LONG, LONG, BSTR)
+// A BITMAPINFOHEADER and the bits of a bottom-up 24-bit picture of the current (video) stream at time,
+// scaled to width x height. Without a buffer, the size it needs.
+HRESULT STDMETHODCALLTYPE MediaDetector::GetBitmapBits(double time, LONG *size, char *buffer, LONG width, LONG height)
 {
-    return E_NOTIMPL;
+    if (!buffer && !size) return E_POINTER;
+    if (width <= 0 || height <= 0 || width > 16384 || height > 16384 || !isfinite(time) || time < 0)
+        return E_INVALIDARG;
+    ULONGLONG stride = ((ULONGLONG)width * 3 + 3) & ~3ull, bytes = sizeof(BITMAPINFOHEADER) + stride * height;
+    if (bytes > 0x7fffffff) return E_INVALIDARG;
+    std::string path;
+    int video_index;
+    HRESULT hr = picture_source(&path, &video_index);
+    if (FAILED(hr)) return hr;
+    if (!buffer)
+    {
+        *size = (LONG)bytes;
+        return S_OK;
+    }
+    BITMAPINFOHEADER *bih = reinterpret_cast<BITMAPINFOHEADER *>(buffer);
+    memset(bih, 0, sizeof(*bih));
+    bih->biSize = sizeof(*bih);
+    bih->biWidth = width;
+    bih->biHeight = height;
+    bih->biPlanes = 1;
+    bih->biBitCount = 24;
+    bih->biCompression = BI_RGB;
+    bih->biSizeImage = (DWORD)(stride * height);
+    switch (grab_picture(path.c_str(), video_index, time, width, height,
+                         reinterpret_cast<unsigned char *>(buffer) + sizeof(*bih), DETECT_TIMEOUT_MS))
+    {
+    case GRAB_OK: return S_OK;
+    case GRAB_NO_VIDEO: return VFW_E_INVALIDMEDIATYPE;
+    default: return E_UNEXPECTED;
+    }
+}
+
+// The same picture as a .bmp file.
+HRESULT STDMETHODCALLTYPE MediaDetector::WriteBitmapBits(double time, LONG width, LONG height, BSTR name)
+{
+    if (!name) return E_POINTER;
+    if (!*name) return E_INVALIDARG;
+    LONG size = 0;
+    HRESULT hr = GetBitmapBits(time, &size, NULL, width, height);
+    if (FAILED(hr)) return hr;
+    std::vector<char> picture;
+    try { picture.resize(size); }
+    catch (const std::bad_alloc &) { return E_OUTOFMEMORY; }
+    if (FAILED(hr = GetBitmapBits(time, NULL, picture.data(), width, height))) return hr;
+    BITMAPFILEHEADER header = {};
+    header.bfType = 0x4d42;   // "BM"
+    header.bfSize = sizeof(header) + size;
+    header.bfOffBits = sizeof(header) + sizeof(BITMAPINFOHEADER);
+    HANDLE file = CreateFileW(name, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE) return HRESULT_FROM_WIN32(GetLastError());
+    DWORD written = 0, written2 = 0;
+    BOOL ok = WriteFile(file, &header, sizeof(header), &written, NULL)
+              && WriteFile(file, picture.data(), (DWORD)size, &written2, NULL);
+    hr = ok && written == sizeof(header) && written2 == (DWORD)size ? S_OK : HRESULT_FROM_WIN32(GetLastError());
+    CloseHandle(file);
+    if (FAILED(hr)) DeleteFileW(name);
+    return hr;
 }
 
 // Video as bottom-up RGB24 frames of the stream's size, audio as PCM: the formats the streams decode to.
@@ -348,9 +579,13 @@ HRESULT STDMETHODCALLTYPE MediaDetector::get_FrameRate(double *rate)
     return hr;
 }
 
-HRESULT STDMETHODCALLTYPE MediaDetector::EnterBitmapGrabMode(double)
+// Pictures are taken on demand: grab mode needs only a video stream to take them from.
+HRESULT STDMETHODCALLTYPE MediaDetector::EnterBitmapGrabMode(double time)
 {
-    return E_NOTIMPL;
+    if (!isfinite(time) || time < 0) return E_INVALIDARG;
+    std::string path;
+    int video_index;
+    return picture_source(&path, &video_index);
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "server/lifetime.h"
 #include "editing_services.h"
 #include "editing/timeline.h"
+#include "editing/xtl.h"
 
 #include <new>
 #include <string.h>
@@ -63,7 +64,7 @@ public:
 
     // IPropertySetter
     HRESULT STDMETHODCALLTYPE LoadXML(IUnknown *xml) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE PrintXML(char *xml, int size, int *printed, int indent) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE PrintXML(char *xml, int size, int *printed, int indent) override;
     HRESULT STDMETHODCALLTYPE CloneProps(IPropertySetter **setter, REFERENCE_TIME start, REFERENCE_TIME stop) override;
     HRESULT STDMETHODCALLTYPE AddProp(DEXTER_PARAM param, DEXTER_VALUE *value) override;
     HRESULT STDMETHODCALLTYPE GetProps(LONG *count, DEXTER_PARAM **params, DEXTER_VALUE **values) override;
@@ -76,11 +77,11 @@ public:
         LeaveCriticalSection(&cs);
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE SaveToBlob(LONG *size, BYTE **blob) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE LoadFromBlob(LONG size, BYTE *blob) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SetProps(IUnknown *target, REFERENCE_TIME now) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SaveToBlob(LONG *size, BYTE **blob) override;
+    HRESULT STDMETHODCALLTYPE LoadFromBlob(LONG size, BYTE *blob) override;
+    HRESULT STDMETHODCALLTYPE SetProps(IUnknown *target, REFERENCE_TIME now) override;
     // slot 13 of the full interface, missing from the Wine and mingw declarations
-    virtual HRESULT STDMETHODCALLTYPE PrintXMLW(WCHAR *xml, int size, int *printed, int indent) { return E_NOTIMPL; }
+    virtual HRESULT STDMETHODCALLTYPE PrintXMLW(WCHAR *xml, int size, int *printed, int indent);
 
     CRITICAL_SECTION cs;
 
@@ -94,13 +95,15 @@ private:
 
     LONG ref;
     std::vector<Prop> props;
+
+    HRESULT ValueAt(const Prop &p, REFERENCE_TIME t, VARIANT *out);
 };
 
 // Values are kept in time order; a property named twice gets the new values added to it.
 HRESULT STDMETHODCALLTYPE PropertySetter::AddProp(DEXTER_PARAM param, DEXTER_VALUE *value)
 {
-    if (!param.name || !*param.name) return E_INVALIDARG;
-    if (param.nValues <= 0 || !value) return E_INVALIDARG;
+    if (!value) return E_POINTER;
+    if (!param.name || !*param.name || param.nValues <= 0) return E_INVALIDARG;
 
     EnterCriticalSection(&cs);
     Prop *target = NULL;
@@ -194,27 +197,61 @@ HRESULT STDMETHODCALLTYPE PropertySetter::FreeProps(LONG count, DEXTER_PARAM *pa
     return S_OK;
 }
 
-// The values inside start..stop, with times from start.
+// The property's value at time t: the last value at or before it, or on the way to the next value when
+// that one is reached linearly (numbers only); before the first value, the first value.
+HRESULT PropertySetter::ValueAt(const Prop &p, REFERENCE_TIME t, VARIANT *out)
+{
+    VariantInit(out);
+    if (p.values.empty()) return E_FAIL;
+    size_t next = 0;
+    while (next < p.values.size() && p.values[next].rt <= t) next++;
+    if (next == 0) return VariantCopy(out, const_cast<VARIANT *>(&p.values[0].v));
+    const PropValue &before = p.values[next - 1];
+    if (next < p.values.size() && p.values[next].interp == DEXTERF_INTERPOLATE && p.values[next].rt > before.rt)
+    {
+        VARIANT a, b;
+        VariantInit(&a);
+        VariantInit(&b);
+        if (SUCCEEDED(VariantChangeTypeEx(&a, const_cast<VARIANT *>(&before.v), LOCALE_INVARIANT, 0, VT_R8))
+                && SUCCEEDED(VariantChangeTypeEx(&b, const_cast<VARIANT *>(&p.values[next].v), LOCALE_INVARIANT, 0, VT_R8)))
+        {
+            double f = (double)(t - before.rt) / (double)(p.values[next].rt - before.rt);
+            V_VT(out) = VT_R8;
+            V_R8(out) = V_R8(&a) + (V_R8(&b) - V_R8(&a)) * f;
+            return S_OK;
+        }
+    }
+    return VariantCopy(out, const_cast<VARIANT *>(&before.v));
+}
+
+// Each property starts with its value at start; the values after start follow, their times from start.
+// (The stop time is reserved.)
 HRESULT STDMETHODCALLTYPE PropertySetter::CloneProps(IPropertySetter **setter, REFERENCE_TIME start, REFERENCE_TIME stop)
 {
     if (!setter) return E_POINTER;
     *setter = NULL;
-    if (stop < start) return E_INVALIDARG;
+    if (start < 0) return E_INVALIDARG;
     PropertySetter *clone = new (std::nothrow) PropertySetter();
     if (!clone) return E_OUTOFMEMORY;
     HRESULT hr = S_OK;
     EnterCriticalSection(&cs);
     for (auto &p : props)
     {
+        DEXTER_PARAM param = {p.name, p.dispid, 1};
+        DEXTER_VALUE value;
+        if (FAILED(hr = ValueAt(p, start, &value.v))) break;
+        value.rt = 0;
+        value.dwInterp = DEXTERF_JUMP;
+        hr = clone->AddProp(param, &value);
+        VariantClear(&value.v);
         for (auto &v : p.values)
         {
-            if (v.rt < start || v.rt > stop) continue;
-            DEXTER_PARAM param = {p.name, p.dispid, 1};
-            DEXTER_VALUE value;
+            if (FAILED(hr)) break;
+            if (v.rt <= start) continue;
             value.v = v.v;
             value.rt = v.rt - start;
             value.dwInterp = v.interp;
-            if (FAILED(hr = clone->AddProp(param, &value))) break;
+            hr = clone->AddProp(param, &value);
         }
         if (FAILED(hr)) break;
     }
@@ -226,6 +263,176 @@ HRESULT STDMETHODCALLTYPE PropertySetter::CloneProps(IPropertySetter **setter, R
     }
     *setter = clone;
     return S_OK;
+}
+
+// E_OUTOFMEMORY when the text and its terminating zero do not fit; printed (if given) gets the length.
+HRESULT STDMETHODCALLTYPE PropertySetter::PrintXML(char *xml, int size, int *printed, int indent)
+{
+    std::string text;
+    if (!xml) return E_POINTER;
+    if (size <= 0 || indent < 0) return E_INVALIDARG;
+    HRESULT hr = XtlParams(this, indent, &text);
+    if (FAILED(hr)) return hr;
+    if (printed) *printed = (int)text.size();
+    if (text.size() + 1 > (size_t)size) return E_OUTOFMEMORY;
+    memcpy(xml, text.c_str(), text.size() + 1);
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE PropertySetter::PrintXMLW(WCHAR *xml, int size, int *printed, int indent)
+{
+    std::string text;
+    if (!xml) return E_POINTER;
+    if (size <= 0 || indent < 0) return E_INVALIDARG;
+    HRESULT hr = XtlParams(this, indent, &text);
+    if (FAILED(hr)) return hr;
+    int n = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), (int)text.size(), NULL, 0);
+    if (printed) *printed = n;
+    if (n + 1 > size) return E_OUTOFMEMORY;
+    MultiByteToWideChar(CP_UTF8, 0, text.c_str(), (int)text.size(), xml, n);
+    xml[n] = 0;
+    return S_OK;
+}
+
+/* The blob: "PSB1", the number of properties, then per property its name (40 characters), its dispatch
+ * id and number of values, then per value its text (40 characters), time and interpolation. Names and
+ * values longer than 40 characters are cut, as documented. */
+namespace {
+const int BLOB_TEXT = 40;
+struct BlobParam { WCHAR name[BLOB_TEXT]; DISPID dispid; LONG count; };
+struct BlobValue { WCHAR text[BLOB_TEXT]; REFERENCE_TIME rt; DWORD interp; DWORD pad; };
+const char BLOB_MAGIC[4] = {'P', 'S', 'B', '1'};
+}
+
+HRESULT STDMETHODCALLTYPE PropertySetter::SaveToBlob(LONG *size, BYTE **blob)
+{
+    if (!size || !blob) return E_POINTER;
+    *size = 0;
+    *blob = NULL;
+    EnterCriticalSection(&cs);
+    size_t total = sizeof(BLOB_MAGIC) + sizeof(LONG);
+    for (auto &p : props) total += sizeof(BlobParam) + p.values.size() * sizeof(BlobValue);
+    BYTE *out = total < 0x7fffffff ? (BYTE *)CoTaskMemAlloc(total) : NULL;
+    if (!out)
+    {
+        LeaveCriticalSection(&cs);
+        return E_OUTOFMEMORY;
+    }
+    memset(out, 0, total);
+    BYTE *at = out;
+    memcpy(at, BLOB_MAGIC, sizeof(BLOB_MAGIC));
+    at += sizeof(BLOB_MAGIC);
+    LONG count = (LONG)props.size();
+    memcpy(at, &count, sizeof(count));
+    at += sizeof(count);
+    for (auto &p : props)
+    {
+        BlobParam bp = {};
+        lstrcpynW(bp.name, p.name, BLOB_TEXT);
+        bp.dispid = p.dispid;
+        bp.count = (LONG)p.values.size();
+        memcpy(at, &bp, sizeof(bp));
+        at += sizeof(bp);
+        for (auto &v : p.values)
+        {
+            BlobValue bv = {};
+            VARIANT text;
+            VariantInit(&text);
+            if (SUCCEEDED(VariantChangeTypeEx(&text, &v.v, LOCALE_INVARIANT, 0, VT_BSTR)))
+                lstrcpynW(bv.text, V_BSTR(&text) ? V_BSTR(&text) : L"", BLOB_TEXT);
+            VariantClear(&text);
+            bv.rt = v.rt;
+            bv.interp = v.interp;
+            memcpy(at, &bv, sizeof(bv));
+            at += sizeof(bv);
+        }
+    }
+    LeaveCriticalSection(&cs);
+    *size = (LONG)total;
+    *blob = out;
+    return S_OK;
+}
+
+// What was set before is replaced; the values come back as text. E_INVALIDARG for what SaveToBlob did
+// not write.
+HRESULT STDMETHODCALLTYPE PropertySetter::LoadFromBlob(LONG size, BYTE *blob)
+{
+    if (!blob) return E_POINTER;
+    if (size < (LONG)(sizeof(BLOB_MAGIC) + sizeof(LONG)) || memcmp(blob, BLOB_MAGIC, sizeof(BLOB_MAGIC)))
+        return E_INVALIDARG;
+    const BYTE *at = blob + sizeof(BLOB_MAGIC), *end = blob + size;
+    LONG count;
+    memcpy(&count, at, sizeof(count));
+    at += sizeof(count);
+    // check the whole blob before anything changes
+    const BYTE *walk = at;
+    for (LONG i = 0; i < count; i++)
+    {
+        BlobParam bp;
+        if (count < 0 || end - walk < (ptrdiff_t)sizeof(bp)) return E_INVALIDARG;
+        memcpy(&bp, walk, sizeof(bp));
+        walk += sizeof(bp);
+        if (bp.count <= 0 || (end - walk) / (ptrdiff_t)sizeof(BlobValue) < bp.count) return E_INVALIDARG;
+        walk += bp.count * sizeof(BlobValue);
+    }
+    if (walk != end) return E_INVALIDARG;
+    ClearProps();
+    HRESULT hr = S_OK;
+    for (LONG i = 0; i < count && SUCCEEDED(hr); i++)
+    {
+        BlobParam bp;
+        memcpy(&bp, at, sizeof(bp));
+        at += sizeof(bp);
+        bp.name[BLOB_TEXT - 1] = 0;
+        DEXTER_PARAM param = {SysAllocString(bp.name), bp.dispid, 1};
+        if (!param.name) hr = E_OUTOFMEMORY;
+        for (LONG j = 0; j < bp.count && SUCCEEDED(hr); j++)
+        {
+            BlobValue bv;
+            memcpy(&bv, at + j * sizeof(bv), sizeof(bv));
+            bv.text[BLOB_TEXT - 1] = 0;
+            DEXTER_VALUE value;
+            VariantInit(&value.v);
+            V_VT(&value.v) = VT_BSTR;
+            V_BSTR(&value.v) = SysAllocString(bv.text);
+            value.rt = bv.rt;
+            value.dwInterp = bv.interp;
+            hr = V_BSTR(&value.v) ? AddProp(param, &value) : E_OUTOFMEMORY;
+            VariantClear(&value.v);
+        }
+        at += bp.count * sizeof(BlobValue);
+        SysFreeString(param.name);
+    }
+    return hr;
+}
+
+// Every property is put on the target through its IDispatch, as its value at that time.
+HRESULT STDMETHODCALLTYPE PropertySetter::SetProps(IUnknown *target, REFERENCE_TIME now)
+{
+    IDispatch *dispatch = NULL;
+    if (!target) return E_POINTER;
+    if (FAILED(target->QueryInterface(IID_IDispatch, (void **)&dispatch))) return E_NOINTERFACE;
+    HRESULT result = S_OK;
+    EnterCriticalSection(&cs);
+    for (auto &p : props)
+    {
+        DISPID id;
+        LPOLESTR name = p.name;
+        VARIANT value;
+        HRESULT hr = dispatch->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id);
+        if (SUCCEEDED(hr)) hr = ValueAt(p, now, &value);
+        if (SUCCEEDED(hr))
+        {
+            DISPID put = DISPID_PROPERTYPUT;
+            DISPPARAMS args = {&value, &put, 1, 1};
+            hr = dispatch->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT, &args, NULL, NULL, NULL);
+            VariantClear(&value);
+        }
+        if (FAILED(hr) && SUCCEEDED(result)) result = hr;
+    }
+    LeaveCriticalSection(&cs);
+    dispatch->Release();
+    return result;
 }
 
 }  // namespace

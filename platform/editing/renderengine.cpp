@@ -6,7 +6,9 @@
 #include "filters/filterbase.h"
 #include "filters/pin.h"
 #include "editing/timeline.h"
+#include "editing/medialocator.h"
 
+#include <math.h>
 #include <new>
 #include <stdio.h>
 #include <string.h>
@@ -154,10 +156,13 @@ void TimelinePin::Init(TimelineSource *f, int i, const AM_MEDIA_TYPE *type)
 
 /* ---- The render engine ---- */
 
-class RenderEngine final : public IRenderEngine, public IPlatformRenderFile
+class RenderEngine final : public IRenderEngine, public IRenderEngine2, public IAMSetErrorLog, public IObjectWithSite,
+                           public IPlatformRenderFile
 {
 public:
-    RenderEngine() : ref(1), timeline(NULL), graph(NULL), source(NULL)
+    RenderEngine()
+        : ref(1), timeline(NULL), graph(NULL), source(NULL), range_start(0), range_stop(-1), error_log(NULL),
+          site(NULL), resizer(GUID_NULL), locator(NULL), validation_filter(NULL), validation_flags(0)
     {
         InitializeCriticalSection(&cs);
         PlatformObjectCreated();
@@ -168,6 +173,12 @@ public:
         if (!out) return E_POINTER;
         if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IRenderEngine))
             *out = static_cast<IRenderEngine *>(this);
+        else if (IsEqualIID(riid, IID_IRenderEngine2))
+            *out = static_cast<IRenderEngine2 *>(this);
+        else if (IsEqualIID(riid, IID_IAMSetErrorLog))
+            *out = static_cast<IAMSetErrorLog *>(this);
+        else if (IsEqualIID(riid, IID_IObjectWithSite))
+            *out = static_cast<IObjectWithSite *>(this);
         else if (IsEqualIID(riid, IID_IPlatformRenderFile))
             *out = static_cast<IPlatformRenderFile *>(this);
         else
@@ -198,37 +209,55 @@ public:
         LeaveCriticalSection(&cs);
         return S_OK;
     }
+    // NULL and S_OK while no timeline is set
     HRESULT STDMETHODCALLTYPE GetTimelineObject(IAMTimeline **out) override
     {
         if (!out) return E_POINTER;
         *out = NULL;
         EnterCriticalSection(&cs);
-        HRESULT hr = timeline ? timeline->QueryInterface(IID_IAMTimeline, (void **)out) : E_NO_TIMELINE;
+        HRESULT hr = timeline ? timeline->QueryInterface(IID_IAMTimeline, (void **)out) : S_OK;
         LeaveCriticalSection(&cs);
         return hr;
     }
+    // NULL and S_OK before there is a graph
     HRESULT STDMETHODCALLTYPE GetFilterGraph(IGraphBuilder **out) override
     {
         if (!out) return E_POINTER;
         EnterCriticalSection(&cs);
         if ((*out = graph)) graph->AddRef();
         LeaveCriticalSection(&cs);
-        return *out ? S_OK : E_UNEXPECTED;
+        return S_OK;
     }
-    // only before the front end is built
+    // only while the engine has no graph of its own yet
     HRESULT STDMETHODCALLTYPE SetFilterGraph(IGraphBuilder *g) override
     {
+        if (!g) return E_POINTER;
         EnterCriticalSection(&cs);
         HRESULT hr = S_OK;
-        if (graph) hr = E_UNEXPECTED;
-        else if ((graph = g)) graph->AddRef();
+        if (graph) hr = E_INVALIDARG;
+        else (graph = g)->AddRef();
         LeaveCriticalSection(&cs);
         return hr;
     }
+    // Not supported, as documented: SetRenderRange limits what is rendered.
     HRESULT STDMETHODCALLTYPE SetInterestRange(REFERENCE_TIME start, REFERENCE_TIME stop) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE SetInterestRange2(double start, double stop) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SetRenderRange(REFERENCE_TIME start, REFERENCE_TIME stop) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SetRenderRange2(double start, double stop) override { return E_NOTIMPL; }
+    // Only start..stop of the timeline is rendered, from the next ConnectFrontEnd on; the output begins
+    // with what the timeline shows at start.
+    HRESULT STDMETHODCALLTYPE SetRenderRange(REFERENCE_TIME start, REFERENCE_TIME stop) override
+    {
+        if (start < 0 || stop <= start) return E_INVALIDARG;
+        EnterCriticalSection(&cs);
+        range_start = start;
+        range_stop = stop;
+        LeaveCriticalSection(&cs);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE SetRenderRange2(double start, double stop) override
+    {
+        if (!(start >= 0.0) || !(stop > start) || stop > 9e11) return E_INVALIDARG;
+        return SetRenderRange((REFERENCE_TIME)llround(start * 1e7), (REFERENCE_TIME)llround(stop * 1e7));
+    }
     HRESULT STDMETHODCALLTYPE GetGroupOutputPin(LONG group, IPin **out) override
     {
         if (!out) return E_POINTER;
@@ -262,13 +291,74 @@ public:
     }
     HRESULT STDMETHODCALLTYPE DoSmartRecompression(void) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE UseInSmartRecompressionGraph(void) override { return E_NOTIMPL; }
+    // Kept for ConnectFrontEnd, which looks for every source's file with the locator given (or the
+    // platform's) and reads a file found elsewhere from there.
     HRESULT STDMETHODCALLTYPE SetSourceNameValidation(BSTR filter, IMediaLocator *override, LONG flags) override
     {
-        return E_NOTIMPL;
+        BSTR copy = filter ? SysAllocStringLen(filter, SysStringLen(filter)) : NULL;
+        if (filter && !copy) return E_OUTOFMEMORY;
+        if (override) override->AddRef();
+        EnterCriticalSection(&cs);
+        SysFreeString(validation_filter);
+        if (locator) locator->Release();
+        validation_filter = copy;
+        locator = override;
+        validation_flags = flags;
+        LeaveCriticalSection(&cs);
+        return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE Commit(void) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE Decommit(void) override { return S_OK; }
+    // not implemented, as documented
+    HRESULT STDMETHODCALLTYPE Commit(void) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Decommit(void) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetCaps(LONG index, LONG *value) override { return E_NOTIMPL; }
+
+    // IRenderEngine2: the resizer is the platform's own whatever is named
+    HRESULT STDMETHODCALLTYPE SetResizerGUID(GUID guid) override
+    {
+        resizer = guid;
+        return S_OK;
+    }
+
+    // IAMSetErrorLog: rendering errors go here, or to the timeline's log when none is set here
+    HRESULT STDMETHODCALLTYPE get_ErrorLog(IAMErrorLog **log) override
+    {
+        if (!log) return E_POINTER;
+        EnterCriticalSection(&cs);
+        if ((*log = error_log)) error_log->AddRef();
+        LeaveCriticalSection(&cs);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE put_ErrorLog(IAMErrorLog *log) override
+    {
+        if (log) log->AddRef();
+        EnterCriticalSection(&cs);
+        IAMErrorLog *old = error_log;
+        error_log = log;
+        LeaveCriticalSection(&cs);
+        if (old) old->Release();
+        return S_OK;
+    }
+
+    // IObjectWithSite
+    HRESULT STDMETHODCALLTYPE SetSite(IUnknown *s) override
+    {
+        if (s) s->AddRef();
+        EnterCriticalSection(&cs);
+        IUnknown *old = site;
+        site = s;
+        LeaveCriticalSection(&cs);
+        if (old) old->Release();
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetSite(REFIID riid, void **out) override
+    {
+        if (!out) return E_POINTER;
+        *out = NULL;
+        EnterCriticalSection(&cs);
+        HRESULT hr = site ? site->QueryInterface(riid, out) : E_FAIL;
+        LeaveCriticalSection(&cs);
+        return hr;
+    }
 
     // IPlatformRenderFile
     HRESULT STDMETHODCALLTYPE RenderToFile(const char *video_encoder, const char *muxer, const WCHAR *path,
@@ -279,6 +369,10 @@ private:
     {
         ScrapIt();
         if (timeline) timeline->Release();
+        if (error_log) error_log->Release();
+        if (locator) locator->Release();
+        SysFreeString(validation_filter);
+        if (site) site->Release();
         DeleteCriticalSection(&cs);
         PlatformObjectDestroyed();
     }
@@ -289,6 +383,16 @@ private:
     IPlatformTimeline *timeline;
     IGraphBuilder *graph;
     TimelineSource *source;
+    REFERENCE_TIME range_start, range_stop;   // stop -1: the whole timeline
+    IAMErrorLog *error_log;
+    IUnknown *site;
+    GUID resizer;
+    IMediaLocator *locator;                   // SetSourceNameValidation
+    BSTR validation_filter;
+    LONG validation_flags;
+    void ValidateSourceNames(TimelineCopy *copy);
+
+    void LogFailure(HRESULT hr, const char *message);
 };
 
 void RenderEngine::RemoveSource()
@@ -299,40 +403,96 @@ void RenderEngine::RemoveSource()
     source = NULL;
 }
 
-// Copies the timeline, checks that it builds (every source opens, the groups can be delivered), then
-// puts the source filter with one pin per group into the graph, made here unless one was given.
+// The engine's error log, or else the timeline's, hears why a front end could not be built. Called with
+// cs held.
+void RenderEngine::LogFailure(HRESULT hr, const char *message)
+{
+    LONG code = hr == VFW_E_INVALIDMEDIATYPE ? DEX_IDS_BAD_MEDIATYPE
+              : hr == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) || hr == HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)
+                    ? DEX_IDS_BAD_SOURCE_NAME
+              : hr == VFW_E_UNSUPPORTED_STREAM ? DEX_IDS_UNKNOWN_SOURCE
+              : hr == E_OUTOFMEMORY ? DEX_IDS_OUTOFMEMORY : DEX_IDS_GRAPH_ERROR;
+    WCHAR text[512];
+    if (!message || !*message || !MultiByteToWideChar(CP_UTF8, 0, message, -1, text, ARRAYSIZE(text)))
+        lstrcpyW(text, L"The timeline cannot be rendered.");
+    text[ARRAYSIZE(text) - 1] = 0;
+    if (!error_log)
+    {
+        timeline->LogError(2, text, code, hr);
+        return;
+    }
+    BSTR b = SysAllocString(text);
+    VARIANT extra;
+    VariantInit(&extra);
+    error_log->LogError(2, b, code, hr, &extra);
+    SysFreeString(b);
+}
+
+// The copy reads each source whose file the locator finds elsewhere from there.
+void RenderEngine::ValidateSourceNames(TimelineCopy *copy)
+{
+    for (TimelineGroupCopy &g : copy->groups)
+        for (std::string &path : g.paths)
+        {
+            WCHAR *dos = wine_get_dos_file_name(path.c_str());
+            if (!dos) continue;
+            BSTR name = SysAllocString(dos), found = NULL;
+            HeapFree(GetProcessHeap(), 0, dos);
+            if (!name) continue;
+            HRESULT hr = locator ? locator->FindMediaFile(name, validation_filter, &found, validation_flags)
+                                 : LocateMediaFile(name, &found, validation_flags);
+            std::string moved;
+            if (hr == S_FALSE && found && *found && editing::unix_path(found, &moved))
+            {
+                try { path = moved; }
+                catch (const std::bad_alloc &) {}
+            }
+            SysFreeString(found);
+            SysFreeString(name);
+        }
+}
+
+// Copies the timeline (the render range only, when one is set), checks that it builds (every source
+// opens, the groups can be delivered), then puts the source filter with one pin per group into the
+// graph, made here unless one was given. E_INVALIDARG without a timeline.
 HRESULT STDMETHODCALLTYPE RenderEngine::ConnectFrontEnd(void)
 {
     TimelineCopy *copy = NULL;
     gg_timeline *tl = NULL;
-    char message[512];
+    char message[512] = "";
     HRESULT hr;
 
     EnterCriticalSection(&cs);
     if (!timeline)
     {
         LeaveCriticalSection(&cs);
-        return E_NO_TIMELINE;
+        return E_INVALIDARG;
     }
     if (FAILED(hr = timeline->CopyTimeline(&copy)))
     {
+        LogFailure(hr, NULL);
         LeaveCriticalSection(&cs);
         return hr;
     }
+    if (validation_flags & SFN_VALIDATEF_CHECK) ValidateSourceNames(copy);
+    if (range_stop > range_start) copy->Restrict(range_start, range_stop);
     if (copy->length <= 0)
     {
         delete copy;
         LeaveCriticalSection(&cs);
         return E_INVALIDARG;   // nothing to render
     }
+    copy->Finish();
     int status = gg_timeline_build(copy->flat.data(), (int)copy->flat.size(), copy->length * 100, &tl, message,
                                    sizeof(message));
     gg_timeline_free(tl);
     if (status != GG_OK)
     {
         delete copy;
+        hr = GlueStatusToHresult(status);
+        LogFailure(hr, message);
         LeaveCriticalSection(&cs);
-        return GlueStatusToHresult(status);
+        return hr;
     }
     if (!graph && FAILED(hr = CoCreateInstance(CLSID_FilterGraph, NULL, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
                                                (void **)&graph)))

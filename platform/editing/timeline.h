@@ -34,6 +34,9 @@ struct TimelineCopy
     TimelineCopy() : length(0) {}
     ~TimelineCopy();
     void Finish();                           /* points every gg_group at its vectors */
+    /* keeps start..stop of the timeline only, which then begins at 0 (IRenderEngine::SetRenderRange);
+     * call before Finish */
+    void Restrict(REFERENCE_TIME start, REFERENCE_TIME stop);
 };
 
 /* Private interface of the timeline: the copy above. */
@@ -45,6 +48,9 @@ IPlatformTimeline : public IUnknown
     /* A new copy (delete it), or an error: no groups, a group without a usable media type
      * (VFW_E_INVALIDMEDIATYPE), a source without a name or with a name that is not a path. */
     virtual HRESULT STDMETHODCALLTYPE CopyTimeline(TimelineCopy **out) = 0;
+    /* Hands a rendering error to the error log set on the timeline (IAMSetErrorLog), if any: S_FALSE
+     * without one. */
+    virtual HRESULT STDMETHODCALLTYPE LogError(LONG severity, const WCHAR *text, LONG code, HRESULT hr) = 0;
 };
 
 /*
@@ -60,6 +66,9 @@ IPlatformRenderFile : public IUnknown
     virtual HRESULT STDMETHODCALLTYPE RenderToFile(const char *video_encoder, const char *muxer,
                                                    const WCHAR *path, DWORD timeout_ms) = 0;
 };
+
+/* The Unix path of a DOS path, in UTF-8 (timelinecopy.cpp). */
+namespace editing { bool unix_path(const WCHAR *dos, std::string *out); }
 
 /* Turns a glue status into an HRESULT. */
 HRESULT GlueStatusToHresult(int status);

@@ -197,9 +197,43 @@ static double measure_frame_rate(const char *uri, unsigned timeout_ms)
     return rate <= 1000.0 ? rate : 0.0;
 }
 
+#define FOURCC(a, b, c, d) ((unsigned)(a) | ((unsigned)(b) << 8) | ((unsigned)(c) << 16) | ((unsigned)(d) << 24))
+
+/* The four-character code of a stored video stream, from its caps. */
+static unsigned stored_fourcc(GstDiscovererStreamInfo *info)
+{
+    static const struct { const char *caps; unsigned fourcc; } codes[] = {
+        { "image/jpeg", FOURCC('M', 'J', 'P', 'G') },
+        { "video/x-h264", FOURCC('H', '2', '6', '4') },
+        { "video/x-h265", FOURCC('H', 'E', 'V', 'C') },
+        { "video/x-vp8", FOURCC('V', 'P', '8', '0') },
+        { "video/x-vp9", FOURCC('V', 'P', '9', '0') },
+        { "video/x-divx", FOURCC('D', 'I', 'V', 'X') },
+        { "video/x-xvid", FOURCC('X', 'V', 'I', 'D') },
+        { "video/x-huffyuv", FOURCC('H', 'F', 'Y', 'U') },
+        { "video/x-dv", FOURCC('d', 'v', 's', 'd') },
+    };
+    GstCaps *caps = gst_discoverer_stream_info_get_caps(info);
+    unsigned fourcc = 0;
+    size_t i;
+
+    if (caps && gst_caps_get_size(caps) > 0) {
+        const GstStructure *s = gst_caps_get_structure(caps, 0);
+        int version = 0;
+        for (i = 0; !fourcc && i < G_N_ELEMENTS(codes); i++)
+            if (gst_structure_has_name(s, codes[i].caps)) fourcc = codes[i].fourcc;
+        if (!fourcc && gst_structure_has_name(s, "video/mpeg") && gst_structure_get_int(s, "mpegversion", &version))
+            fourcc = version == 4 ? FOURCC('M', 'P', '4', 'V') : version == 2 ? FOURCC('M', 'P', 'G', '2')
+                   : FOURCC('M', 'P', 'G', '1');
+    }
+    if (caps) gst_caps_unref(caps);
+    return fourcc;
+}
+
 static void describe_video(GstDiscovererVideoInfo *video, double length, struct discover_stream *stream)
 {
     stream->kind = DISCOVER_VIDEO;
+    stream->fourcc = stored_fourcc((GstDiscovererStreamInfo *)video);
     stream->width = gst_discoverer_video_info_get_width(video);
     stream->height = gst_discoverer_video_info_get_height(video);
     stream->fps_num = gst_discoverer_video_info_get_framerate_num(video);

@@ -24,6 +24,7 @@ struct discover_stream {
     /* video */
     int width, height;
     int fps_num, fps_den;   /* 0/1 when the file gives no rate, and for a still image */
+    unsigned fourcc;        /* how the video is stored ('MJPG', 'H264'...), 0 when raw or not known */
     /* audio, as decoded */
     int channels, sample_rate, bits;
     int is_float;           /* samples are IEEE floats */

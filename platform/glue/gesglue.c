@@ -307,16 +307,46 @@ static void stills_let_go(gpointer data)
 
 /* Each clip's elements go to its group's track only, and only the file's first stream of that kind: a
  * second sound of the same file would lie on the first in the same track. */
-static GESTrack *select_track(GESTimeline *timeline, GESClip *clip, GESTrackElement *element, gpointer data)
+static GESTrack *select_track(GESClip *clip, GESTrackElement *element)
 {
     GESTrack *track = g_object_get_data(G_OBJECT(clip), "gg-track");
+    const char *wanted = g_object_get_data(G_OBJECT(clip), "gg-stream-id");
     if (!track || !(ges_track_element_get_track_type(element) & track->type)) return NULL;
-    if (GES_IS_SOURCE(element)) {
+    if (GES_IS_SOURCE(element) && wanted) {
+        /* a stream other than the first: the element that reads it, by its stream id */
+        GESAsset *asset = ges_extractable_get_asset(GES_EXTRACTABLE(element));
+        GstDiscovererStreamInfo *info = asset && GES_IS_URI_SOURCE_ASSET(asset)
+            ? ges_uri_source_asset_get_stream_info(GES_URI_SOURCE_ASSET(asset)) : NULL;
+        const char *id = info ? gst_discoverer_stream_info_get_stream_id(info) : NULL;
+        if (!id || strcmp(id, wanted)) return NULL;
+    } else if (GES_IS_SOURCE(element)) {
         GESTrackElement *first = g_object_get_data(G_OBJECT(clip), "gg-source");
         if (first && first != element) return NULL;
         g_object_set_data(G_OBJECT(clip), "gg-source", element);
     }
-    return gst_object_ref(track);
+    return track;
+}
+
+/* The tracks an element goes to: its group's, or none (an empty array: the element is left out). */
+static GPtrArray *select_tracks(GESTimeline *timeline, GESClip *clip, GESTrackElement *element, gpointer data)
+{
+    GPtrArray *tracks = g_ptr_array_new_with_free_func(gst_object_unref);
+    GESTrack *track = select_track(clip, element);
+    if (track) g_ptr_array_add(tracks, gst_object_ref(track));
+    return tracks;
+}
+
+/* Stream id of the file's n-th stream of a kind, or NULL when it has fewer (to be freed). */
+static char *nth_stream_id(GESUriClipAsset *asset, int video, int n)
+{
+    GstDiscovererInfo *info = ges_uri_clip_asset_get_info(asset);
+    GList *streams = !info ? NULL : video ? gst_discoverer_info_get_video_streams(info)
+                                          : gst_discoverer_info_get_audio_streams(info);
+    GstDiscovererStreamInfo *nth = n >= 0 ? g_list_nth_data(streams, (guint)n) : NULL;
+    const char *id = nth ? gst_discoverer_stream_info_get_stream_id(nth) : NULL;
+    char *copy = id ? g_strdup(id) : NULL;
+    gst_discoverer_stream_info_list_free(streams);
+    return copy;
 }
 
 static GstCaps *group_caps(const struct gg_group *g, int with_format)
@@ -449,6 +479,7 @@ static double transition_level(const struct gg_transition *t, int64_t time)
 {
     double p;
     if (time < t->start || time >= t->stop) p = 1.0;
+    else if (t->hold) p = 0.0;
     else {
         p = (double)(time - t->start) / (double)(t->stop - t->start);
         if (t->swap) p = 1.0 - p;
@@ -735,7 +766,7 @@ static int add_source(GESLayer *layer, GESTrack *track, const struct gg_group *g
     GESUriClipAsset *asset;
     GError *error = NULL;
     GESClip *clip;
-    char *uri, *name = NULL;
+    char *uri, *name = NULL, *stream_id = NULL;
     int still = 0;
 
     *out = NULL;
@@ -780,12 +811,17 @@ static int add_source(GESLayer *layer, GESTrack *track, const struct gg_group *g
         set_message(message, size, "%s: no %s stream", s->path, g->video ? "video" : "audio");
         return GG_UNSUPPORTED;
     }
+    if (s->stream > 0 && !(stream_id = nth_stream_id(asset, g->video, s->stream))) {
+        gst_object_unref(asset);
+        set_message(message, size, "%s: no %s stream %d", s->path, g->video ? "video" : "audio", s->stream);
+        return GG_UNSUPPORTED;
+    }
     if (!ges_uri_clip_asset_is_image(asset)) {
         /* a clip cannot run past the end of its file: the rest is a gap */
         max = ges_uri_clip_asset_get_max_duration(asset);
         if (!GST_CLOCK_TIME_IS_VALID(max)) max = ges_uri_clip_asset_get_duration(asset);
         if (GST_CLOCK_TIME_IS_VALID(max)) {
-            if (inpoint >= (int64_t)max) { gst_object_unref(asset); return GG_OK; }
+            if (inpoint >= (int64_t)max) { gst_object_unref(asset); g_free(stream_id); return GG_OK; }
             if (inpoint + length > (int64_t)max) length = (int64_t)max - inpoint;
         }
     }
@@ -797,17 +833,19 @@ static int add_source(GESLayer *layer, GESTrack *track, const struct gg_group *g
         if (!still) inpoint = MAX(0, inpoint + (start - s->start));   /* same picture at the same time */
         if (GST_CLOCK_TIME_IS_VALID(max) && inpoint + (stop - start) > (int64_t)max)
             stop = grid_time(g, start + (int64_t)max - inpoint, 1);
-        if (stop <= start) { gst_object_unref(asset); return GG_OK; }
+        if (stop <= start) { gst_object_unref(asset); g_free(stream_id); return GG_OK; }
         length = stop - start;
     }
     clip = GES_CLIP(ges_asset_extract(GES_ASSET(asset), &error));
     gst_object_unref(asset);
     if (!clip) {
+        g_free(stream_id);
         set_message(message, size, "%s: %s", s->path, error ? error->message : "no clip");
         g_clear_error(&error);
         return GG_FAILED;
     }
     g_object_set_data(G_OBJECT(clip), "gg-track", track);
+    if (stream_id) g_object_set_data_full(G_OBJECT(clip), "gg-stream-id", stream_id, g_free);
     ges_clip_set_supported_formats(clip, type);
     g_object_set(clip, "start", (guint64)start, "in-point", (guint64)inpoint, "duration", (guint64)length, NULL);
     if (!ges_layer_add_clip(layer, clip)) {
@@ -1007,7 +1045,7 @@ int gg_timeline_build(const struct gg_group *groups, int count, int64_t length, 
     tl->group_count = count;
     tl->ges = ges_timeline_new();
     gst_object_ref_sink(tl->ges);
-    g_signal_connect(tl->ges, "select-element-track", G_CALLBACK(select_track), NULL);
+    g_signal_connect(tl->ges, "select-tracks-for-object", G_CALLBACK(select_tracks), NULL);
     for (int i = 0; i < count; i++) {
         /* the mixer works in its own pixel format, converted once at the track's output; a group with
          * alpha is mixed in its own format so that the alpha survives */

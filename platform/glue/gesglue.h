@@ -27,6 +27,7 @@ struct gg_source {
     int64_t start, stop;        /* timeline */
     int64_t media_start, media_stop;
     int keep_aspect;            /* fit inside the frame; otherwise stretched to fill it */
+    int stream;                 /* which of the file's streams of the group's kind, from 0 */
 };
 
 /* A reveal of the layer's clips over what lies below, running over start..stop. */
@@ -37,6 +38,8 @@ struct gg_transition {
     const char *properties;     /* gst-launch syntax, may be "" */
     int swap;                   /* run from the clip to what lies below instead */
     unsigned key_rgb;           /* colour key: 0xRRGGBB made transparent */
+    int hold;                   /* what lies below shows unchanged from start to stop, the clip from stop
+                                   on: a cut at stop */
 };
 
 struct gg_point {

@@ -14,6 +14,8 @@ HRESULT CreateMediaDet(REFIID riid, void **out);             /* CLSID_MediaDet (
 HRESULT CreateTimeline(REFIID riid, void **out);             /* CLSID_AMTimeline (editing/timeline.cpp) */
 HRESULT CreatePropertySetter(REFIID riid, void **out);       /* CLSID_PropertySetter (editing/propsetter.cpp) */
 HRESULT CreateRenderEngine(REFIID riid, void **out);         /* CLSID_RenderEngine (editing/renderengine.cpp) */
+HRESULT CreateXml2Dex(REFIID riid, void **out);              /* CLSID_Xml2Dex (editing/xml2dex.cpp) */
+HRESULT CreateMediaLocator(REFIID riid, void **out);         /* CLSID_MediaLocator (editing/medialocator.cpp) */
 HRESULT CreateSystemDeviceEnum(REFIID riid, void **out);     /* filters/devenum.cpp */
 HRESULT CreateFilterMapper(REFIID riid, void **out);         /* CLSID_FilterMapper2 (graph/mapper.cpp) */
 HRESULT CreateSystemClock(REFIID riid, void **out);          /* CLSID_SystemClock (graph/clock.cpp) */

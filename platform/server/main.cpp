@@ -46,6 +46,8 @@ static const ClassEntry classes[] =
     { &CLSID_AMTimeline, L"Timeline", alone<CreateTimeline>, L"qedit.dll" },
     { &CLSID_PropertySetter, L"Property Setter", alone<CreatePropertySetter>, NULL },
     { &CLSID_RenderEngine, L"Render Engine", alone<CreateRenderEngine>, NULL },
+    { &CLSID_Xml2Dex, L"Xml2Dex", alone<CreateXml2Dex>, NULL },
+    { &CLSID_MediaLocator, L"Media Locator", alone<CreateMediaLocator>, NULL },
 };
 
 static const ClassEntry *find_class(REFCLSID clsid)

@@ -100,6 +100,18 @@ TEST(EditingServicesHeader, MethodsSitInTheirVtableSlots)
     SLOT(IRenderEngine, Commit, 21);
     SLOT(IRenderEngine, Decommit, 22);
     SLOT(IRenderEngine, GetCaps, 23);
+    SLOT(IXml2Dex, CreateGraphFromFile, 7);
+    SLOT(IXml2Dex, WriteGrfFile, 8);
+    SLOT(IXml2Dex, WriteXMLFile, 9);
+    SLOT(IXml2Dex, ReadXMLFile, 10);
+    SLOT(IXml2Dex, Delete, 11);
+    SLOT(IXml2Dex, WriteXMLPart, 12);
+    SLOT(IXml2Dex, PasteXMLFile, 13);
+    SLOT(IXml2Dex, CopyXML, 14);
+    SLOT(IXml2Dex, PasteXML, 15);
+    SLOT(IXml2Dex, Reset, 16);
+    SLOT(IXml2Dex, ReadXML, 17);
+    SLOT(IXml2Dex, WriteXML, 18);
 }
 
 TEST(EditingServicesHeader, InterfaceIdsAndUuidof)
@@ -113,6 +125,8 @@ TEST(EditingServicesHeader, InterfaceIdsAndUuidof)
     ID(IID_IAMTimelineVirtualTrack, "A8ED5F80-C2C7-11d2-8D39-00A0C9441E20");
     ID(IID_IAMTimelineSplittable, "A0F840A0-D590-11d2-8D55-00A0C9441E20");
     ID(IID_IRenderEngine, "6BEE3A81-66C9-11d2-918F-00C0DF10D434");
+    ID(IID_IXml2Dex, "18C628ED-962A-11D2-8D08-00A0C9441E20");
+    EXPECT_TRUE(IsEqualGUID(__uuidof(IXml2Dex), IID_IXml2Dex));
     EXPECT_TRUE(IsEqualGUID(__uuidof(IRenderEngine), IID_IRenderEngine));
     EXPECT_TRUE(IsEqualGUID(__uuidof(IAMTimelineTrans), IID_IAMTimelineTrans));
 }
@@ -121,6 +135,7 @@ TEST(EditingServicesHeader, ClassAndCategoryIds)
 {
     ID(CLSID_RenderEngine, "64D8A8E0-80A2-11d2-8CF3-00A0C9441E20");
     ID(CLSID_PropertySetter, "ADF95821-DED7-11d2-ACBE-0080C75E246E");
+    ID(CLSID_Xml2Dex, "18C628EE-962A-11D2-8D08-00A0C9441E20");
     ID(CLSID_AudMixer, "036A9790-C153-11d2-9EF7-006008039E37");
     ID(CLSID_DxtKey, "C5B19592-145E-11d3-9F04-006008039E37");
     ID(CLSID_DxtJpeg, "DE75D012-7A65-11D2-8CEA-00A0C9441E20");

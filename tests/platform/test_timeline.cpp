@@ -905,9 +905,10 @@ TEST(TimelineGraph, PreviewRendersEveryGroup)
     Ref<IGraphBuilder> graph;
     ASSERT_EQ(S_OK, engine->GetFilterGraph(&graph));
     engine->ScrapIt();
-    // the engine lets go of its graph and empties it
+    // the engine lets go of its graph and empties it: no graph is S_OK and NULL
     Ref<IGraphBuilder> gone;
-    EXPECT_NE(S_OK, engine->GetFilterGraph(&gone));
+    EXPECT_EQ(S_OK, engine->GetFilterGraph(&gone));
+    EXPECT_EQ(nullptr, gone.p);
     Ref<IEnumFilters> filters;
     ASSERT_EQ(S_OK, graph->EnumFilters(&filters));
     IBaseFilter *f = NULL;
