@@ -11,7 +11,7 @@ seconds() { local s; s=$(date +%s.%N); "$@"; echo "$(date +%s.%N) - $s" | bc; }
 ff_avi=$(seconds ff -i "$work/movie.avi" -c:v mjpeg -q:v 5 -c:a pcm_s16le "$work/ffmpeg.avi")
 ff_mp3=$(seconds ff -i "$work/sound.wav" -c:a libmp3lame -b:a 128k -f wav "$work/ffmpeg.mp3")
 
-out=$(SUITE_BUILD=$BUILD "$WINE" "$work/morphana_convert.exe.so" "$BUILD/converter/morphana.exe" \
+out=$(SUITE_BUILD_DIR=$BUILD "$WINE" "$work/morphana_convert.exe.so" "$BUILD/converter/morphana.exe" \
   "$work/movie.avi" "$work/morphana.avi" "$work/sound.wav" "$work/morphana.mp3" 2>"$work/errors") || true
 [ -n "$out" ] || { say "the benchmark program failed:"; grep -v 'Read access' "$work/errors" >&2; exit 1; }
 m_avi=$(printf '%s\n' "$out" | sed -n 's/^avi_seconds=//p')

@@ -9,7 +9,7 @@ source "$(dirname "$0")/morphana_setup.sh" 300 1 "$@"
 with=() without=()
 for run in $(seq "${BENCH_RUNS:-4}"); do
   for setting in 1 0; do
-    s=$(SUITE_JOB_PROGRESS=$setting SUITE_BUILD=$BUILD "$WINE" "$work/morphana_convert.exe.so" \
+    s=$(SUITE_JOB_PROGRESS=$setting SUITE_BUILD_DIR=$BUILD "$WINE" "$work/morphana_convert.exe.so" \
         "$BUILD/converter/morphana.exe" "$work/movie.avi" "$work/out.avi" "$work/sound.wav" "$work/out.mp3" \
         2>/dev/null | sed -n 's/^avi_seconds=//p')
     case "$s" in ''|-*) say "the conversion failed"; exit 1;; esac

@@ -1,8 +1,10 @@
 # Shared preparation of ./run and ./test: packages, build, Wine prefix. Sourced, not run.
-# After it: ROOT, BUILD, WINE, WINEPREFIX, WINEDLLPATH and the Japanese locale are set.
+# After it: ROOT, BUILD (the Winelib build), WINDOWS_BUILD (the mingw-w64 build), WINE, WINEPREFIX,
+# WINEDLLPATH and the Japanese locale are set.
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD=$ROOT/build/linux
+WINDOWS_BUILD=$ROOT/build/windows
 WINE=/usr/lib/wine/wine64
 # Winelib launchers call "wine"; Debian's wine64 package names it wine64.
 if [ ! -x "$ROOT/build/bin/wine" ]; then
@@ -47,12 +49,13 @@ build_suite() {
   return "${PIPESTATUS[0]}"
 }
 
+# The programs as Windows executables (PE), started under Wine over the Linux build's media platform.
 build_windows() {
-  local dir=$ROOT/build/windows
+  local dir=$WINDOWS_BUILD
   if [ ! -f "$dir/build.ninja" ]; then
     cmake -S "$ROOT" -B "$dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw.cmake" >/dev/null || return 1
   fi
-  ninja -C "$dir" | grep -vE '^\[[0-9]+/[0-9]+\]|^ninja: (Entering|no work)' || true
+  ninja -C "$dir" ${NINJA_FLAGS:-} | grep -vE '^\[[0-9]+/[0-9]+\]|^ninja: (Entering|no work)' || true
   return "${PIPESTATUS[0]}"
 }
 

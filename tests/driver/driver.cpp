@@ -7,7 +7,7 @@
 // process and gives a real handle, pid and exit code (first window after 50-170 ms with the wineserver
 // running). So the driver starts NAME.exe.so, with the launcher's path as argv[0] and the module's
 // folder put in front of WINEDLLPATH, as the launcher does. GetModuleFileName in the program then
-// ends in ".exe.so".
+// ends in ".exe.so". A Windows executable (the mingw-w64 build, a PE file) is started as it is.
 //
 // Dropping files: Wine does not carry an HDROP across processes; one made here reads as garbage in
 // the program. The driver writes the DROPFILES block into the program's own memory (VirtualAllocEx +
@@ -154,7 +154,7 @@ wstr quoteArg(const wstr &arg)
     return out;
 }
 
-// The test's environment with WINEDLLPATH led by DLLDIR and the EXTRA entries set.
+// The test's environment with WINEDLLPATH led by DLLDIR (when there is one) and the EXTRA entries set.
 std::vector<char16_t> environmentBlock(const std::string &dlldir, const std::vector<std::string> &extra)
 {
     std::vector<wstr> vars;
@@ -180,7 +180,7 @@ std::vector<char16_t> environmentBlock(const std::string &dlldir, const std::vec
         return wstr();
     };
     wstr old = get(u"WINEDLLPATH");
-    set(u"WINEDLLPATH", widen(dlldir, CP_UTF8) + (old.empty() ? u"" : u":" + old));
+    if (!dlldir.empty()) set(u"WINEDLLPATH", widen(dlldir, CP_UTF8) + (old.empty() ? u"" : u":" + old));
     for (const auto &e : extra) {
         size_t eq = e.find('=', 1);
         if (eq == std::string::npos) continue;
@@ -319,15 +319,33 @@ std::string encodePng(const std::vector<unsigned char> &rgb, int w, int h)
 
 std::string buildDir()
 {
-    std::string dir = envVar("SUITE_BUILD");
+    std::string dir = envVar("SUITE_BUILD_DIR");
     return dir.empty() ? std::string(SUITE_DRIVER_BUILD_DIR) : dir;
 }
 
+namespace {
+
+// True when FILE (Unix path) begins as a PE executable does.
+bool isPortableExecutable(const std::string &file)
+{
+    HANDLE f = CreateFileA(dosPath(file).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                           OPEN_EXISTING, 0, NULL);
+    if (f == INVALID_HANDLE_VALUE) return false;
+    char magic[2] = {};
+    DWORD got = 0;
+    BOOL ok = ReadFile(f, magic, sizeof magic, &got, NULL);
+    CloseHandle(f);
+    return ok && got == 2 && magic[0] == 'M' && magic[1] == 'Z';
+}
+
+} // namespace
+
 std::string programPath(const std::string &name)
 {
-    std::string root = buildDir();
+    // The programs of another build (the Windows executables) when SUITE_PROGRAMS_DIR names its folder.
+    std::string programs = envVar("SUITE_PROGRAMS_DIR");
+    std::string root = programs.empty() ? buildDir() : programs;
     if (root.empty()) return std::string();
-    std::string module = name + ".exe.so";
     std::vector<std::string> dirs = {root + "/" + name, root + "/tests/" + name, root};
     // Every folder one and two levels down, for programs whose target sits elsewhere.
     std::vector<std::string> level = {root};
@@ -349,9 +367,9 @@ std::string programPath(const std::string &name)
         level = next;
     }
     for (const auto &d : dirs) {
-        if (!fileExists(d + "/" + module)) continue;
-        std::string launcher = d + "/" + name + ".exe";
-        return fileExists(launcher) ? launcher : d + "/" + module;
+        std::string exe = d + "/" + name + ".exe";
+        if (fileExists(exe + ".so")) return fileExists(exe) ? exe : exe + ".so";
+        if (isPortableExecutable(exe)) return exe;
     }
     return std::string();
 }
@@ -516,16 +534,19 @@ bool Process::start(const std::string &program, const std::vector<std::string> &
         error_ = "no DOS path for " + program;
         return false;
     }
-    std::string exe = dos, module = dos;
+    // A Winelib program runs as its module NAME.exe.so; a Windows executable runs as it is.
+    std::string exe = dos, module = dos, dir;
     if (dos.size() > 3 && !lstrcmpiA(dos.c_str() + dos.size() - 3, ".so")) exe.resize(dos.size() - 3);
-    else module += ".so";
+    else if (!isPortableExecutable(dos)) module += ".so";
     if (!fileExists(module)) {
         error_ = "no program module " + module;
         return false;
     }
-    std::string dir = unixBytes(module);
-    size_t slash = dir.rfind('/');
-    dir = slash == std::string::npos ? std::string() : dir.substr(0, slash);
+    if (module != exe) {
+        dir = unixBytes(module);
+        size_t slash = dir.rfind('/');
+        dir = slash == std::string::npos ? std::string() : dir.substr(0, slash);
+    }
 
     wstr cmd = quoteArg(widen(exe));
     for (const auto &a : args) cmd += u" " + quoteArg(widen(a));

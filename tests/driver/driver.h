@@ -29,10 +29,11 @@ const DWORD kWait = 10000;
 
 // ---- paths and files -------------------------------------------------------------------------
 
-// The build folder (Unix path): SUITE_BUILD from the environment, else the folder this was built in.
+// The build folder (Unix path): SUITE_BUILD_DIR from the environment, else the folder this was built in.
 std::string buildDir();
 // Unix path of program NAME.exe in the build folder (NAME/, tests/NAME/, any folder one or two levels
-// down); empty when there is none.
+// down): the Winelib launcher (or module), or a Windows executable. When SUITE_PROGRAMS_DIR is set, the
+// programs are looked for in that folder instead (the Windows build's). Empty when there is none.
 std::string programPath(const std::string &name);
 // "Z:\\tmp\\a.wav" for "/tmp/a.wav" (CP932); a DOS path comes back unchanged. Empty on failure.
 std::string dosPath(const std::string &path);
@@ -92,7 +93,8 @@ public:
     Process(const Process &) = delete;
     Process &operator=(const Process &) = delete;
 
-    // PROGRAM is the Unix or DOS path of NAME.exe (the launcher the build makes) or of NAME.exe.so.
+    // PROGRAM is the Unix or DOS path of NAME.exe (the launcher the Winelib build makes, or a Windows
+    // executable) or of NAME.exe.so.
     // ARGS are CP932 words, quoted as needed. False when the process could not be made.
     bool start(const std::string &program, const std::vector<std::string> &args = {},
                const LaunchOptions &options = LaunchOptions());

@@ -77,6 +77,43 @@ TEST_F(Driver, PathsConvertBothWays)
     EXPECT_TRUE(drv::programPath("no-such-program").empty());
 }
 
+// Which file programPath gives for each layout of a program folder: the Winelib launcher beside its
+// module, the module alone, a Windows executable (a PE file); a launcher without its module is none.
+TEST_F(Driver, ProgramPathTakesWinelibProgramsAndWindowsExecutables)
+{
+    struct Case {
+        const char *name;
+        std::vector<std::pair<std::string, std::string>> files;   // path inside the folder, contents
+        std::string expected;                                      // path inside the folder, "" for none
+    };
+    const std::string pe("MZ\x90\0", 4), script = "#!/bin/sh\n";
+    const std::vector<Case> cases = {
+        {"launched", {{"launched/launched.exe.so", "\x7f" "ELF"}, {"launched/launched.exe", script}},
+         "launched/launched.exe"},
+        {"module", {{"module/module.exe.so", "\x7f" "ELF"}}, "module/module.exe.so"},
+        {"native", {{"native/native.exe", pe}}, "native/native.exe"},
+        {"deeper", {{"one/two/deeper.exe", pe}}, "one/two/deeper.exe"},
+        {"scriptonly", {{"scriptonly/scriptonly.exe", script}}, ""},
+        {"empty", {{"empty/empty.exe", ""}}, ""},
+        {"missing", {}, ""},
+    };
+    for (const auto &c : cases) {
+        for (const auto &f : c.files) {
+            std::string path = dir.file(f.first);
+            for (size_t slash = path.find('/', dir.path().size() + 1); slash != std::string::npos;
+                 slash = path.find('/', slash + 1))
+                CreateDirectoryA(drv::dosPath(path.substr(0, slash)).c_str(), NULL);
+            ASSERT_TRUE(drv::writeFile(path, f.second)) << path;
+        }
+    }
+    ASSERT_TRUE(SetEnvironmentVariableA("SUITE_PROGRAMS_DIR", dir.path().c_str()));
+    for (const auto &c : cases)
+        EXPECT_EQ(drv::programPath(c.name), c.expected.empty() ? "" : dir.file(c.expected)) << c.name;
+    EXPECT_TRUE(drv::programPath("drvtarget").empty()) << "the build folder is not searched then";
+    SetEnvironmentVariableA("SUITE_PROGRAMS_DIR", NULL);
+    EXPECT_EQ(drv::programPath("drvtarget"), program);
+}
+
 TEST_F(Driver, StartsWithArgumentsAndEndsWithExitCode)
 {
     drv::LaunchOptions options;
