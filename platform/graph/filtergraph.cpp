@@ -5,86 +5,12 @@
  */
 #include "server/lifetime.h"
 #include "graph/filtergraph.h"
+#include "filters/snapshotenum.h"
 
 #include <evcode.h>
 
 #include <string.h>
 #include <new>
-
-/* ---- IEnumFilters over a snapshot ---- */
-
-class FilterEnum final : public IEnumFilters
-{
-public:
-    FilterEnum(IBaseFilter **list, ULONG n, ULONG p) : ref(1), count(0), pos(p)
-    {
-        for (ULONG i = 0; i < n && i < MAX_FILTERS; i++)
-        {
-            filters[count] = list[i];
-            filters[count++]->AddRef();
-        }
-        PlatformObjectCreated();
-    }
-    ~FilterEnum()
-    {
-        for (ULONG i = 0; i < count; i++) filters[i]->Release();
-        PlatformObjectDestroyed();
-    }
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **out) override
-    {
-        if (!out) return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IEnumFilters))
-        {
-            *out = static_cast<IEnumFilters *>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = NULL;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&ref); }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        ULONG r = InterlockedDecrement(&ref);
-        if (!r) delete this;
-        return r;
-    }
-    HRESULT STDMETHODCALLTYPE Next(ULONG n, IBaseFilter **out, ULONG *fetched) override
-    {
-        ULONG got = 0;
-        if (!out) return E_POINTER;
-        if (n > 1 && !fetched) return E_INVALIDARG;
-        while (got < n && pos < count)
-        {
-            out[got] = filters[pos++];
-            out[got++]->AddRef();
-        }
-        if (fetched) *fetched = got;
-        return got == n ? S_OK : S_FALSE;
-    }
-    HRESULT STDMETHODCALLTYPE Skip(ULONG n) override
-    {
-        if (n > count - pos)
-        {
-            pos = count;
-            return S_FALSE;
-        }
-        pos += n;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE Reset() override { pos = 0; return S_OK; }
-    HRESULT STDMETHODCALLTYPE Clone(IEnumFilters **out) override
-    {
-        if (!out) return E_POINTER;
-        *out = new (std::nothrow) FilterEnum(filters, count, pos);
-        return *out ? S_OK : E_OUTOFMEMORY;
-    }
-
-private:
-    LONG ref;
-    IBaseFilter *filters[MAX_FILTERS];
-    ULONG count, pos;
-};
 
 static void window_event(void *context, LONG code, LONG_PTR p1, LONG_PTR p2)
 {
@@ -316,7 +242,7 @@ HRESULT STDMETHODCALLTYPE FilterGraph::EnumFilters(IEnumFilters **out)
     if (!out) return E_POINTER;
     EnterCriticalSection(&cs);
     for (int i = 0; i < filter_count; i++) list[i] = filters[filter_count - 1 - i];
-    *out = new (std::nothrow) FilterEnum(list, filter_count, 0);
+    *out = SnapshotEnum<IEnumFilters, IBaseFilter>::Create(IID_IEnumFilters, list, filter_count);
     LeaveCriticalSection(&cs);
     return *out ? S_OK : E_OUTOFMEMORY;
 }
@@ -443,7 +369,7 @@ HRESULT STDMETHODCALLTYPE FilterGraph::EnumCacheFilter(IEnumFilters **out)
 {
     if (!out) return E_POINTER;
     EnterCriticalSection(&cs);
-    *out = new (std::nothrow) FilterEnum(cache, cache_count, 0);
+    *out = SnapshotEnum<IEnumFilters, IBaseFilter>::Create(IID_IEnumFilters, cache, cache_count);
     LeaveCriticalSection(&cs);
     return *out ? S_OK : E_OUTOFMEMORY;
 }

@@ -7,6 +7,7 @@
 #include "server/lifetime.h"
 #include "graph/filtergraph.h"
 #include "filters/catalog.h"
+#include "filters/snapshotenum.h"
 
 #include <string.h>
 #include <new>
@@ -386,83 +387,6 @@ private:
     Mapped m;
 };
 
-class MonikerEnum final : public IEnumMoniker
-{
-public:
-    MonikerEnum(IMoniker **list, ULONG n, ULONG p) : ref(1), count(0), pos(p)
-    {
-        for (ULONG i = 0; i < n && i < MAX_MAPPED; i++)
-        {
-            items[count] = list[i];
-            items[count++]->AddRef();
-        }
-        PlatformObjectCreated();
-    }
-    ~MonikerEnum()
-    {
-        for (ULONG i = 0; i < count; i++) items[i]->Release();
-        PlatformObjectDestroyed();
-    }
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **out) override
-    {
-        if (!out) return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IEnumMoniker))
-        {
-            *out = static_cast<IEnumMoniker *>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = NULL;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&ref); }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        ULONG r = InterlockedDecrement(&ref);
-        if (!r) delete this;
-        return r;
-    }
-    HRESULT STDMETHODCALLTYPE Next(ULONG n, IMoniker **out, ULONG *fetched) override
-    {
-        ULONG got = 0;
-        if (!out) return E_POINTER;
-        if (n > 1 && !fetched) return E_INVALIDARG;
-        while (got < n && pos < count)
-        {
-            out[got] = items[pos++];
-            out[got++]->AddRef();
-        }
-        if (fetched) *fetched = got;
-        return got == n ? S_OK : S_FALSE;
-    }
-    HRESULT STDMETHODCALLTYPE Skip(ULONG n) override
-    {
-        if (n > count - pos)
-        {
-            pos = count;
-            return S_FALSE;
-        }
-        pos += n;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE Reset() override
-    {
-        pos = 0;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE Clone(IEnumMoniker **out) override
-    {
-        if (!out) return E_POINTER;
-        *out = new (std::nothrow) MonikerEnum(items, count, pos);
-        return *out ? S_OK : E_OUTOFMEMORY;
-    }
-
-private:
-    LONG ref;
-    IMoniker *items[MAX_MAPPED];
-    ULONG count, pos;
-};
-
 class FilterMapper final : public IFilterMapper3
 {
 public:
@@ -631,7 +555,7 @@ public:
         int made = 0;
         for (int i = 0; i < count; i++)
             if ((found[made] = new (std::nothrow) MappedMoniker(all[order[i]]))) made++;
-        *out = new (std::nothrow) MonikerEnum(found, made, 0);
+        *out = SnapshotEnum<IEnumMoniker, IMoniker>::Create(IID_IEnumMoniker, found, made);
         for (int i = 0; i < made; i++) found[i]->Release();
         delete[] all;
         delete[] found;
