@@ -1,13 +1,25 @@
-/* The graph's events: queued from the bus thread and the video window, read by the client. */
-#include "graph/filtergraph.h"
+/* The graph's events: queued from the bus thread, the video window and the filters, read by the client. */
+#include "graph/events.h"
 
 #include <evcode.h>
 
-/* ---- Events ---- */
-
-void FilterGraph::QueueEvent(LONG code, LONG_PTR param1, LONG_PTR param2)
+GraphEvents::GraphEvents()
 {
-    EnterCriticalSection(&ev_cs);
+    InitializeCriticalSection(&lock);
+    ready = CreateEventW(NULL, TRUE, FALSE, NULL);
+    completed = CreateEventW(NULL, TRUE, FALSE, NULL);
+}
+
+GraphEvents::~GraphEvents()
+{
+    CloseHandle(ready);
+    CloseHandle(completed);
+    DeleteCriticalSection(&lock);
+}
+
+void GraphEvents::Queue(LONG code, LONG_PTR param1, LONG_PTR param2)
+{
+    EnterCriticalSection(&lock);
     if (code == EC_COMPLETE || code == EC_ERRORABORT || code == EC_USERABORT)
     {
         completion_code = code;
@@ -19,11 +31,11 @@ void FilterGraph::QueueEvent(LONG code, LONG_PTR param1, LONG_PTR param2)
         events[event_count].param1 = param1;
         events[event_count].param2 = param2;
         event_count++;
-        SetEvent(event_ready);
+        SetEvent(ready);
         if (notify_hwnd && !(notify_flags & AM_MEDIAEVENT_NONOTIFY))
             PostMessageW(notify_hwnd, notify_msg, 0, notify_param);
     }
-    LeaveCriticalSection(&ev_cs);
+    LeaveCriticalSection(&lock);
 }
 
 /* Events the graph handles itself unless told otherwise: EC_COMPLETE reaches the client once every
@@ -41,25 +53,30 @@ static bool has_default(LONG code)
     return false;
 }
 
-void FilterGraph::Deliver(LONG code, LONG_PTR param1, LONG_PTR param2)
+void GraphEvents::Deliver(LONG code, LONG_PTR param1, LONG_PTR param2)
 {
-    bool handled = has_default(code);
-    EnterCriticalSection(&ev_cs);
-    for (int i = 0; i < cancelled_count && handled; i++)
-        if (cancelled[i] == code) handled = false;
-    LeaveCriticalSection(&ev_cs);
+    EnterCriticalSection(&lock);
+    bool handled = has_default(code) && !Cancelled(code);
+    LeaveCriticalSection(&lock);
     if (!handled)
-        QueueEvent(code, param1, param2);
+        Queue(code, param1, param2);
     else if (code == EC_COMPLETE)
-        RenderersCompleted(1, (IBaseFilter *)param2);
+        RenderersCompleted(1);
     /* the rest the graph takes as it is: its windows repaint and restart of their own */
 }
 
+bool GraphEvents::Cancelled(LONG code)
+{
+    for (int i = 0; i < cancelled_count; i++)
+        if (cancelled[i] == code) return true;
+    return false;
+}
+
 /* count renderers that have completed, until all have */
-void FilterGraph::RenderersCompleted(int count, IBaseFilter *which)
+void GraphEvents::RenderersCompleted(int count)
 {
     bool all = false;
-    EnterCriticalSection(&ev_cs);
+    EnterCriticalSection(&lock);
     if (renderers_expected <= 0)
         all = true;   /* nothing counted: passed on as it comes */
     else if (renderers_done < renderers_expected)
@@ -67,47 +84,79 @@ void FilterGraph::RenderersCompleted(int count, IBaseFilter *which)
         renderers_done += count;
         all = renderers_done >= renderers_expected;
     }
-    LeaveCriticalSection(&ev_cs);
-    if (all) QueueEvent(EC_COMPLETE, S_OK, 0);
+    LeaveCriticalSection(&lock);
+    if (all) Queue(EC_COMPLETE, S_OK, 0);
 }
 
-HRESULT STDMETHODCALLTYPE FilterGraph::Notify(LONG code, LONG_PTR param1, LONG_PTR param2)
+void GraphEvents::PipelineCompleted()
 {
-    EnterCriticalSection(&ev_cs);
+    EnterCriticalSection(&lock);
+    bool each = Cancelled(EC_COMPLETE);
+    int internal = internal_renderers;
+    LeaveCriticalSection(&lock);
+    if (!each)
+        RenderersCompleted(internal);
+    else   /* default handling cancelled: one EC_COMPLETE per renderer */
+        for (int i = 0; i < internal; i++) Queue(EC_COMPLETE, S_OK, 0);
+}
+
+void GraphEvents::RunStarts(bool recount, int renderers, int internal)
+{
+    EnterCriticalSection(&lock);
+    ResetEvent(completed);
+    completion_code = 0;
+    if (recount)
+    {
+        renderers_expected = renderers;
+        renderers_done = 0;
+        internal_renderers = internal;
+    }
+    LeaveCriticalSection(&lock);
+}
+
+bool GraphEvents::Counting()
+{
+    EnterCriticalSection(&lock);
+    bool counting = renderers_expected != 0;
+    LeaveCriticalSection(&lock);
+    return counting;
+}
+
+HRESULT GraphEvents::Notify(LONG code, LONG_PTR param1, LONG_PTR param2)
+{
+    EnterCriticalSection(&lock);
     bool full = event_count >= MAX_EVENTS;
-    LeaveCriticalSection(&ev_cs);
+    LeaveCriticalSection(&lock);
     if (full) return E_OUTOFMEMORY;
     Deliver(code, param1, param2);
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE FilterGraph::CancelDefaultHandling(LONG code)
+HRESULT GraphEvents::CancelDefaultHandling(LONG code)
 {
     if (!has_default(code)) return E_INVALIDARG;
-    EnterCriticalSection(&ev_cs);
-    bool there = false;
-    for (int i = 0; i < cancelled_count; i++) there = there || cancelled[i] == code;
-    if (!there && cancelled_count < (int)ARRAYSIZE(cancelled)) cancelled[cancelled_count++] = code;
-    LeaveCriticalSection(&ev_cs);
+    EnterCriticalSection(&lock);
+    if (!Cancelled(code) && cancelled_count < (int)ARRAYSIZE(cancelled)) cancelled[cancelled_count++] = code;
+    LeaveCriticalSection(&lock);
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE FilterGraph::RestoreDefaultHandling(LONG code)
+HRESULT GraphEvents::RestoreDefaultHandling(LONG code)
 {
     if (!has_default(code)) return E_INVALIDARG;
-    EnterCriticalSection(&ev_cs);
+    EnterCriticalSection(&lock);
     for (int i = 0; i < cancelled_count; i++)
         if (cancelled[i] == code)
         {
             cancelled[i] = cancelled[--cancelled_count];
             break;
         }
-    LeaveCriticalSection(&ev_cs);
+    LeaveCriticalSection(&lock);
     return S_OK;
 }
 
 /* the parameters that are strings are the client's to free through here */
-HRESULT STDMETHODCALLTYPE FilterGraph::FreeEventParams(LONG code, LONG_PTR param1, LONG_PTR param2)
+HRESULT GraphEvents::FreeEventParams(LONG code, LONG_PTR param1, LONG_PTR param2)
 {
     if (code == EC_OLE_EVENT || code == EC_STATUS)
     {
@@ -117,74 +166,71 @@ HRESULT STDMETHODCALLTYPE FilterGraph::FreeEventParams(LONG code, LONG_PTR param
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE FilterGraph::GetEventHandle(OAEVENT *handle)
+HRESULT GraphEvents::GetEventHandle(OAEVENT *handle)
 {
     if (!handle) return E_POINTER;
-    *handle = (OAEVENT)event_ready;
+    *handle = (OAEVENT)ready;
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE FilterGraph::GetEvent(LONG *code, LONG_PTR *param1, LONG_PTR *param2, LONG timeout)
+HRESULT GraphEvents::GetEvent(LONG *code, LONG_PTR *param1, LONG_PTR *param2, LONG timeout)
 {
     if (!code || !param1 || !param2) return E_POINTER;
     *code = 0;
     *param1 = *param2 = 0;
     for (;;)
     {
-        EnterCriticalSection(&ev_cs);
+        EnterCriticalSection(&lock);
         if (event_count)
         {
             *code = events[0].code;
             *param1 = events[0].param1;
             *param2 = events[0].param2;
             memmove(&events[0], &events[1], (--event_count) * sizeof(events[0]));
-            if (!event_count) ResetEvent(event_ready);
-            LeaveCriticalSection(&ev_cs);
+            if (!event_count) ResetEvent(ready);
+            LeaveCriticalSection(&lock);
             return S_OK;
         }
-        LeaveCriticalSection(&ev_cs);
-        if (!timeout || WaitForSingleObject(event_ready, timeout < 0 ? INFINITE : (DWORD)timeout) != WAIT_OBJECT_0)
+        LeaveCriticalSection(&lock);
+        if (!timeout || WaitForSingleObject(ready, timeout < 0 ? INFINITE : (DWORD)timeout) != WAIT_OBJECT_0)
             return E_ABORT;
         timeout = 0;   /* taken by another caller: one more look only */
     }
 }
 
-HRESULT STDMETHODCALLTYPE FilterGraph::WaitForCompletion(LONG timeout, LONG *code)
+HRESULT GraphEvents::WaitForCompletion(bool running, LONG timeout, LONG *code)
 {
     if (!code) return E_POINTER;
     *code = 0;
-    EnterCriticalSection(&cs);
-    bool running = state == State_Running;
-    LeaveCriticalSection(&cs);
     if (!running && WaitForSingleObject(completed, 0) != WAIT_OBJECT_0) return VFW_E_WRONG_STATE;
     if (WaitForSingleObject(completed, timeout < 0 ? INFINITE : (DWORD)timeout) != WAIT_OBJECT_0) return E_ABORT;
-    EnterCriticalSection(&ev_cs);
+    EnterCriticalSection(&lock);
     *code = completion_code;
-    LeaveCriticalSection(&ev_cs);
+    LeaveCriticalSection(&lock);
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE FilterGraph::SetNotifyWindow(OAHWND hwnd, LONG msg, LONG_PTR param)
+HRESULT GraphEvents::SetNotifyWindow(OAHWND hwnd, LONG msg, LONG_PTR param)
 {
     if (hwnd && !IsWindow((HWND)hwnd)) return E_INVALIDARG;
-    EnterCriticalSection(&ev_cs);
+    EnterCriticalSection(&lock);
     notify_hwnd = (HWND)hwnd;
     notify_msg = msg;
     notify_param = param;
-    LeaveCriticalSection(&ev_cs);
+    LeaveCriticalSection(&lock);
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE FilterGraph::SetNotifyFlags(LONG flags)
+HRESULT GraphEvents::SetNotifyFlags(LONG flags)
 {
     if (flags & ~AM_MEDIAEVENT_NONOTIFY) return E_INVALIDARG;
-    EnterCriticalSection(&ev_cs);
+    EnterCriticalSection(&lock);
     notify_flags = flags;
-    LeaveCriticalSection(&ev_cs);
+    LeaveCriticalSection(&lock);
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE FilterGraph::GetNotifyFlags(LONG *flags)
+HRESULT GraphEvents::GetNotifyFlags(LONG *flags)
 {
     if (!flags) return E_POINTER;
     *flags = notify_flags;

@@ -20,18 +20,13 @@ static void window_event(void *context, LONG code, LONG_PTR p1, LONG_PTR p2)
 FilterGraph::FilterGraph(IUnknown *outer)
     : Aggregatable(outer), filter_count(0), state(State_Stopped), dirty(false), pl(NULL), renderer_node(-1), renderer(NULL),
       keeps_files(false), seek_pending(false), bus_thread(NULL), bus_quit(0), error_sent(0), current(0),
-      stop_at(-1), event_count(0), completion_code(0), notify_hwnd(NULL), notify_msg(0), notify_param(0),
-      notify_flags(0), cancelled_count(0), renderers_expected(0), renderers_done(0), internal_renderers(0),
-      clock(NULL), clock_chosen(false), start_time(0), paused_at(0), rate(1.0), preroll(0), version(0), site(NULL),
+      stop_at(-1), clock(NULL), clock_chosen(false), start_time(0), paused_at(0), rate(1.0), preroll(0), version(0), site(NULL),
       cache_count(0), aborting(0), volume(0), balance(0), audio_node(-1), border_color(0), background_palette(OATRUE),
       cursor_hidden(OAFALSE), full_screen(OAFALSE), saved_parent(NULL), saved_style(0), link_count(0)
 {
     SetRectEmpty(&source_rect);
     SetRectEmpty(&dest_rect);
     InitializeCriticalSection(&cs);
-    InitializeCriticalSection(&ev_cs);
-    event_ready = CreateEventW(NULL, TRUE, FALSE, NULL);
-    completed = CreateEventW(NULL, TRUE, FALSE, NULL);
     step_done = CreateEventW(NULL, TRUE, FALSE, NULL);
     PlatformObjectCreated();
 }
@@ -75,10 +70,7 @@ FilterGraph::~FilterGraph()
     for (int i = 0; i < cache_count; i++) cache[i]->Release();
     if (clock) clock->Release();
     if (site) site->Release();
-    CloseHandle(event_ready);
-    CloseHandle(completed);
     CloseHandle(step_done);
-    DeleteCriticalSection(&ev_cs);
     DeleteCriticalSection(&cs);
     PlatformObjectDestroyed();
 }
@@ -577,4 +569,12 @@ HRESULT CreateFilterGraph(IUnknown *outer, REFIID riid, void **out)
     *out = NULL;
     if (!(g = new (std::nothrow) FilterGraph(outer))) return E_OUTOFMEMORY;
     return g->HandOut(riid, out);
+}
+
+HRESULT STDMETHODCALLTYPE FilterGraph::WaitForCompletion(LONG timeout, LONG *code)
+{
+    EnterCriticalSection(&cs);
+    bool running = state == State_Running;
+    LeaveCriticalSection(&cs);
+    return events.WaitForCompletion(running, timeout, code);
 }

@@ -9,19 +9,12 @@
 #define MEDIAPLATFORM_FILTERGRAPH_H
 
 #include "filters/graphfilter.h"
+#include "graph/events.h"
 #include "server/aggregate.h"
 
 #define MAX_FILTERS 64
-#define MAX_EVENTS 256
 #define STATE_WAIT_MS 5000
 #define NS_PER_UNIT 100
-
-/* An event waiting for the client. */
-struct GraphEvent
-{
-    LONG code;
-    LONG_PTR param1, param2;
-};
 
 
 /* A sample bridge between the pipeline and a client's filter (running.cpp). */
@@ -131,18 +124,30 @@ public:
     HRESULT STDMETHODCALLTYPE CanSeekBackward(LONG *can) override;
 
     /* IMediaEvent(Ex) */
-    HRESULT STDMETHODCALLTYPE GetEventHandle(OAEVENT *handle) override;
-    HRESULT STDMETHODCALLTYPE GetEvent(LONG *code, LONG_PTR *param1, LONG_PTR *param2, LONG timeout) override;
+    HRESULT STDMETHODCALLTYPE GetEventHandle(OAEVENT *handle) override { return events.GetEventHandle(handle); }
+    HRESULT STDMETHODCALLTYPE GetEvent(LONG *code, LONG_PTR *param1, LONG_PTR *param2, LONG timeout) override
+    {
+        return events.GetEvent(code, param1, param2, timeout);
+    }
     HRESULT STDMETHODCALLTYPE WaitForCompletion(LONG timeout, LONG *code) override;
-    HRESULT STDMETHODCALLTYPE CancelDefaultHandling(LONG code) override;
-    HRESULT STDMETHODCALLTYPE RestoreDefaultHandling(LONG code) override;
-    HRESULT STDMETHODCALLTYPE FreeEventParams(LONG code, LONG_PTR param1, LONG_PTR param2) override;
-    HRESULT STDMETHODCALLTYPE SetNotifyWindow(OAHWND hwnd, LONG msg, LONG_PTR param) override;
-    HRESULT STDMETHODCALLTYPE SetNotifyFlags(LONG flags) override;
-    HRESULT STDMETHODCALLTYPE GetNotifyFlags(LONG *flags) override;
+    HRESULT STDMETHODCALLTYPE CancelDefaultHandling(LONG code) override { return events.CancelDefaultHandling(code); }
+    HRESULT STDMETHODCALLTYPE RestoreDefaultHandling(LONG code) override { return events.RestoreDefaultHandling(code); }
+    HRESULT STDMETHODCALLTYPE FreeEventParams(LONG code, LONG_PTR param1, LONG_PTR param2) override
+    {
+        return GraphEvents::FreeEventParams(code, param1, param2);
+    }
+    HRESULT STDMETHODCALLTYPE SetNotifyWindow(OAHWND hwnd, LONG msg, LONG_PTR param) override
+    {
+        return events.SetNotifyWindow(hwnd, msg, param);
+    }
+    HRESULT STDMETHODCALLTYPE SetNotifyFlags(LONG flags) override { return events.SetNotifyFlags(flags); }
+    HRESULT STDMETHODCALLTYPE GetNotifyFlags(LONG *flags) override { return events.GetNotifyFlags(flags); }
 
     /* IMediaEventSink: events from the filters */
-    HRESULT STDMETHODCALLTYPE Notify(LONG code, LONG_PTR param1, LONG_PTR param2) override;
+    HRESULT STDMETHODCALLTYPE Notify(LONG code, LONG_PTR param1, LONG_PTR param2) override
+    {
+        return events.Notify(code, param1, param2);
+    }
 
     /* IBasicAudio: the sound renderer's */
     HRESULT STDMETHODCALLTYPE put_Volume(LONG volume) override;
@@ -259,8 +264,8 @@ public:
     HRESULT STDMETHODCALLTYPE RemoveChain(IBaseFilter *start, IBaseFilter *end) override;
 
     /* events from the bus thread, the video window and the client links */
-    void QueueEvent(LONG code, LONG_PTR param1, LONG_PTR param2);
-    void Deliver(LONG code, LONG_PTR param1, LONG_PTR param2);
+    void QueueEvent(LONG code, LONG_PTR param1, LONG_PTR param2) { events.Queue(code, param1, param2); }
+    void Deliver(LONG code, LONG_PTR param1, LONG_PTR param2) { events.Deliver(code, param1, param2); }
     void BusLoop();
 
 private:
@@ -275,7 +280,6 @@ private:
     bool IsRenderer(IBaseFilter *f);
     HRESULT ChainFilters(IBaseFilter *start, IBaseFilter *end, IBaseFilter **list, int *count);
     int CountRenderers(int *internal);
-    void RenderersCompleted(int count, IBaseFilter *which);
     void ChooseClock();
     void GiveClock();
     REFERENCE_TIME ClockNow();
@@ -323,20 +327,7 @@ private:
     LONGLONG current;           /* position while no pipeline tells it, 100 ns */
     LONGLONG stop_at;           /* -1: the end */
 
-    /* events */
-    CRITICAL_SECTION ev_cs;
-    GraphEvent events[MAX_EVENTS];
-    int event_count;
-    HANDLE event_ready;         /* set while events wait */
-    HANDLE completed;           /* set when the run ended */
-    LONG completion_code;
-    HWND notify_hwnd;
-    UINT notify_msg;
-    LONG_PTR notify_param;
-    LONG notify_flags;
-    LONG cancelled[16];         /* event codes whose default handling is cancelled */
-    int cancelled_count;
-    int renderers_expected, renderers_done, internal_renderers;
+    GraphEvents events;
 
     /* clock and start time */
     IReferenceClock *clock;

@@ -666,15 +666,8 @@ void FilterGraph::BusLoop()
         {
             /* files are closed before the run is reported complete */
             if (keeps_files && !link_count) pl_set_state(pl, PL_STOPPED, 0, NULL, 0);
-            bool each = false;
-            EnterCriticalSection(&ev_cs);
-            for (int i = 0; i < cancelled_count; i++) each = each || cancelled[i] == EC_COMPLETE;
-            LeaveCriticalSection(&ev_cs);
             /* every renderer of ours ended with the pipeline */
-            if (each)
-                for (int i = 0; i < internal_renderers; i++) QueueEvent(EC_COMPLETE, S_OK, 0);
-            else
-                RenderersCompleted(internal_renderers, NULL);
+            events.PipelineCompleted();
             break;
         }
         case PL_MSG_ERROR:
@@ -892,21 +885,12 @@ HRESULT FilterGraph::ChangeState(FILTER_STATE target, REFERENCE_TIME start)
     }
     if (target == State_Running && state != State_Running)
     {
-        ResetEvent(completed);
-        completion_code = 0;
         /* stream time 0 is the start time: a run that resumes goes on from where it paused */
         REFERENCE_TIME now = ClockNow();
         start_time = start >= 0 ? start : now + START_DELAY - paused_at;
-        if (state == State_Stopped || !renderers_expected)
-        {
-            int internal;
-            int n = CountRenderers(&internal);
-            EnterCriticalSection(&ev_cs);
-            renderers_expected = n;
-            renderers_done = 0;
-            internal_renderers = internal;
-            LeaveCriticalSection(&ev_cs);
-        }
+        bool recount = state == State_Stopped || !events.Counting();
+        int internal = 0, renderers = recount ? CountRenderers(&internal) : 0;
+        events.RunStarts(recount, renderers, internal);
     }
     if (target == State_Paused && state == State_Running) paused_at = ClockNow() - start_time;
     /* the pipeline is under way before the client's filters deliver into it */
