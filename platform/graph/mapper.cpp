@@ -8,6 +8,7 @@
 #include "graph/filtergraph.h"
 #include "filters/catalog.h"
 #include "filters/snapshotenum.h"
+#include "filters/moniker.h"
 
 #include <string.h>
 #include <new>
@@ -248,42 +249,10 @@ private:
     Mapped m;
 };
 
-class MappedMoniker final : public IMoniker
+class MappedMoniker final : public FilterMoniker
 {
 public:
-    explicit MappedMoniker(const Mapped &e) : ref(1), m(e) { PlatformObjectCreated(); }
-    ~MappedMoniker() { PlatformObjectDestroyed(); }
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **out) override
-    {
-        if (!out) return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IPersist) || IsEqualIID(riid, IID_IPersistStream)
-                || IsEqualIID(riid, IID_IMoniker))
-        {
-            *out = static_cast<IMoniker *>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = NULL;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&ref); }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        ULONG r = InterlockedDecrement(&ref);
-        if (!r) delete this;
-        return r;
-    }
-    HRESULT STDMETHODCALLTYPE GetClassID(CLSID *clsid) override
-    {
-        if (!clsid) return E_POINTER;
-        *clsid = CLSID_CDeviceMoniker;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE IsDirty() override { return S_FALSE; }
-    HRESULT STDMETHODCALLTYPE Load(IStream *s) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE Save(IStream *s, BOOL clear) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetSizeMax(ULARGE_INTEGER *size) override { return E_NOTIMPL; }
+    explicit MappedMoniker(const Mapped &e) : m(e) {}
 
     HRESULT STDMETHODCALLTYPE BindToObject(IBindCtx *ctx, IMoniker *left, REFIID riid, void **out) override
     {
@@ -323,42 +292,13 @@ public:
         AddRef();
         return MK_S_REDUCED_TO_SELF;
     }
-    HRESULT STDMETHODCALLTYPE ComposeWith(IMoniker *right, BOOL only_if_not_generic, IMoniker **out) override
-    {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE Enum(BOOL forward, IEnumMoniker **out) override
-    {
-        if (!out) return E_POINTER;
-        *out = NULL;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE IsEqual(IMoniker *other) override
-    {
-        LPOLESTR a = NULL, b = NULL;
-        HRESULT hr = S_FALSE;
-        if (!other) return E_INVALIDARG;
-        if (SUCCEEDED(GetDisplayName(NULL, NULL, &a)) && SUCCEEDED(other->GetDisplayName(NULL, NULL, &b))
-                && !lstrcmpiW(a, b))
-            hr = S_OK;
-        CoTaskMemFree(a);
-        CoTaskMemFree(b);
-        return hr;
-    }
     HRESULT STDMETHODCALLTYPE Hash(DWORD *hash) override
     {
         if (!hash) return E_POINTER;
         *hash = m.clsid.Data1;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE IsRunning(IBindCtx *ctx, IMoniker *left, IMoniker *newly) override { return S_FALSE; }
-    HRESULT STDMETHODCALLTYPE GetTimeOfLastChange(IBindCtx *ctx, IMoniker *left, FILETIME *t) override
-    {
-        return E_NOTIMPL;
-    }
     HRESULT STDMETHODCALLTYPE Inverse(IMoniker **out) override { return MK_E_NOINVERSE; }
-    HRESULT STDMETHODCALLTYPE CommonPrefixWith(IMoniker *other, IMoniker **prefix) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE RelativePathTo(IMoniker *other, IMoniker **path) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetDisplayName(IBindCtx *ctx, IMoniker *left, LPOLESTR *name) override
     {
         WCHAR cat[40], cls[40], text[128];
@@ -370,20 +310,8 @@ public:
         lstrcpyW(*name, text);
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE ParseDisplayName(IBindCtx *ctx, IMoniker *left, LPOLESTR name, ULONG *eaten,
-                                               IMoniker **out) override
-    {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE IsSystemMoniker(DWORD *kind) override
-    {
-        if (!kind) return E_POINTER;
-        *kind = MKSYS_NONE;
-        return S_FALSE;
-    }
 
 private:
-    LONG ref;
     Mapped m;
 };
 
