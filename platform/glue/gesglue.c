@@ -8,6 +8,7 @@
 #include "glue/gesglue.h"
 #include "glue/avirepair.h"
 #include "glue/gstglue.h"
+#include "glue/stillclip.h"
 
 #include <ges/ges.h>
 #include <gst/controller/gstinterpolationcontrolsource.h>
@@ -194,115 +195,6 @@ static int is_still_image(const char *path)
                      || !strcmp(name, "png") || (!strcmp(name, "tga") && has_extension(path, "tga")));
     g_free(name);
     return still;
-}
-
-/*
- * Still images made into a PNG of their first frame: a GIF then does not loop and every picture format
- * gdk-pixbuf reads works. A picture file is made into one PNG however many clips and timelines show it:
- * GES discovers every new file it is given for a tenth of a second or more, which a project of a few
- * hundred stills would spend waiting. A PNG stays while a timeline uses it, and afterwards, while its
- * picture file is unchanged, among the STILLS_KEPT most recently used ones.
- */
-#define STILLS_KEPT 512
-
-struct still {
-    dev_t dev;
-    ino_t ino;
-    off_t size;
-    gint64 mtime;       /* ns */
-    char *png;
-    int users;          /* timelines that show it */
-    guint64 used;       /* when it was last let go, in takes */
-};
-
-static GMutex still_lock;
-static GPtrArray *stills_made;
-static guint64 still_clock;
-
-static void still_free(struct still *st)
-{
-    g_unlink(st->png);
-    g_free(st->png);
-    g_free(st);
-}
-
-/* Drops the least recently used PNGs that no timeline uses, beyond STILLS_KEPT. Under still_lock. */
-static void stills_trim(void)
-{
-    while (stills_made && stills_made->len > STILLS_KEPT) {
-        struct still *oldest = NULL;
-        guint at = 0;
-        for (guint i = 0; i < stills_made->len; i++) {
-            struct still *st = g_ptr_array_index(stills_made, i);
-            if (!st->users && (!oldest || st->used < oldest->used)) oldest = st, at = i;
-        }
-        if (!oldest) return;
-        g_ptr_array_remove_index_fast(stills_made, at);
-        still_free(oldest);
-    }
-}
-
-/* The PNG of the picture at path (the caller frees the name), counted as used by the timeline whose
- * list taken is; NULL with error set when the picture cannot be read or written. */
-static char *still_take(const char *path, GPtrArray *taken, GError **error)
-{
-    struct stat sb;
-    struct still *st = NULL;
-    GdkPixbuf *pixbuf;
-    char *name = NULL;
-
-    if (g_stat(path, &sb) < 0) {
-        g_set_error(error, G_FILE_ERROR, g_file_error_from_errno(errno), "%s", g_strerror(errno));
-        return NULL;
-    }
-    g_mutex_lock(&still_lock);
-    if (!stills_made) stills_made = g_ptr_array_new();
-    for (guint i = 0; i < stills_made->len && !st; i++) {
-        struct still *c = g_ptr_array_index(stills_made, i);
-        if (c->dev == sb.st_dev && c->ino == sb.st_ino && c->size == sb.st_size
-                && c->mtime == (gint64)sb.st_mtim.tv_sec * 1000000000 + sb.st_mtim.tv_nsec)
-            st = c;
-    }
-    if (!st && (pixbuf = gdk_pixbuf_new_from_file(path, error))) {
-        if (!(name = glue_work_file("still-XXXXXX.png")))
-            g_set_error(error, G_FILE_ERROR, G_FILE_ERROR_FAILED, "no room for a picture in %s",
-                        glue_work_folder());
-        else if (!gdk_pixbuf_save(pixbuf, name, "png", error, "compression", "1", NULL)) {
-            g_unlink(name);
-            g_clear_pointer(&name, g_free);
-        } else {
-            st = g_new0(struct still, 1);
-            st->dev = sb.st_dev;
-            st->ino = sb.st_ino;
-            st->size = sb.st_size;
-            st->mtime = (gint64)sb.st_mtim.tv_sec * 1000000000 + sb.st_mtim.tv_nsec;
-            st->png = name;
-            g_ptr_array_add(stills_made, st);
-        }
-        g_object_unref(pixbuf);
-    }
-    if (st) {
-        st->users++;
-        g_ptr_array_add(taken, st);
-        name = g_strdup(st->png);
-    }
-    g_mutex_unlock(&still_lock);
-    return name;
-}
-
-/* A timeline lets go of the stills it showed. */
-static void stills_let_go(gpointer data)
-{
-    GPtrArray *taken = data;
-    g_mutex_lock(&still_lock);
-    for (guint i = 0; i < taken->len; i++) {
-        struct still *st = g_ptr_array_index(taken, i);
-        st->users--;
-        st->used = ++still_clock;
-    }
-    stills_trim();
-    g_mutex_unlock(&still_lock);
-    g_ptr_array_unref(taken);
 }
 
 /* Each clip's elements go to its group's track only, and only the file's first stream of that kind: a
@@ -757,50 +649,26 @@ static int64_t grid_time(const struct gg_group *g, int64_t t, int down)
     return (int64_t)gst_util_uint64_scale_round(frame, scale, g->fps_num);
 }
 
-static int add_source(GESLayer *layer, GESTrack *track, const struct gg_group *g, const struct gg_source *s,
-                      GPtrArray *stills, GESClip **out, char *message, int size)
+/* A clip of a movie or sound file, asked of GES, which discovers the file first. */
+static int file_clip(const struct gg_group *g, const struct gg_source *s, GESClip **clip, GstClockTime *max,
+                     char **stream_id, char *message, int size)
 {
     GESTrackType type = g->video ? GES_TRACK_TYPE_VIDEO : GES_TRACK_TYPE_AUDIO;
-    int64_t length = s->stop - s->start, inpoint = s->media_start, start = s->start;
-    GstClockTime max = GST_CLOCK_TIME_NONE;
     GESUriClipAsset *asset;
     GError *error = NULL;
-    GESClip *clip;
-    char *uri, *name = NULL, *stream_id = NULL;
-    int still = 0;
+    /* the file, or a fresh name for it, or a copy of it with its index rebuilt */
+    char *current = current_name(s->path), *name = avi_readable_path(current), *uri;
 
-    *out = NULL;
-    if (!s->path || !g_file_test(s->path, G_FILE_TEST_EXISTS)) {
-        set_message(message, size, "%s: no such file", s->path ? s->path : "(no name)");
-        return GG_NOT_FOUND;
-    }
-    if (length <= 0) return GG_OK;
-    if (is_still_image(s->path)) {
-        if (!g->video) return GG_OK;    /* a picture has no sound; the track stays silent */
-        if (!(name = still_take(s->path, stills, &error))) {
-            set_message(message, size, "%s: %s", s->path, error ? error->message : "unreadable picture");
-            g_clear_error(&error);
-            return GG_UNSUPPORTED;
-        }
-        inpoint = 0;
-    }
-    if (!name) {
-        /* the file, or a fresh name for it, or a copy of it with its index rebuilt */
-        char *current = current_name(s->path);
-        name = avi_readable_path(current);
-        g_free(current);
-    } else
-        still = 1;
+    g_free(current);
     uri = gst_filename_to_uri(name, &error);
+    g_free(name);
     if (!uri) {
-        g_free(name);
         set_message(message, size, "%s: %s", s->path, error ? error->message : "bad path");
         g_clear_error(&error);
         return GG_NOT_FOUND;
     }
     asset = ges_uri_clip_asset_request_sync(uri, &error);
     g_free(uri);
-    g_free(name);
     if (!asset) {
         set_message(message, size, "%s: %s", s->path, error ? error->message : "cannot be decoded");
         g_clear_error(&error);
@@ -811,21 +679,61 @@ static int add_source(GESLayer *layer, GESTrack *track, const struct gg_group *g
         set_message(message, size, "%s: no %s stream", s->path, g->video ? "video" : "audio");
         return GG_UNSUPPORTED;
     }
-    if (s->stream > 0 && !(stream_id = nth_stream_id(asset, g->video, s->stream))) {
+    if (s->stream > 0 && !(*stream_id = nth_stream_id(asset, g->video, s->stream))) {
         gst_object_unref(asset);
         set_message(message, size, "%s: no %s stream %d", s->path, g->video ? "video" : "audio", s->stream);
         return GG_UNSUPPORTED;
     }
     if (!ges_uri_clip_asset_is_image(asset)) {
-        /* a clip cannot run past the end of its file: the rest is a gap */
-        max = ges_uri_clip_asset_get_max_duration(asset);
-        if (!GST_CLOCK_TIME_IS_VALID(max)) max = ges_uri_clip_asset_get_duration(asset);
-        if (GST_CLOCK_TIME_IS_VALID(max)) {
-            if (inpoint >= (int64_t)max) { gst_object_unref(asset); g_free(stream_id); return GG_OK; }
-            if (inpoint + length > (int64_t)max) length = (int64_t)max - inpoint;
-        }
+        *max = ges_uri_clip_asset_get_max_duration(asset);
+        if (!GST_CLOCK_TIME_IS_VALID(*max)) *max = ges_uri_clip_asset_get_duration(asset);
     }
-    if (g->video) {
+    *clip = GES_CLIP(ges_asset_extract(GES_ASSET(asset), &error));
+    gst_object_unref(asset);
+    if (!*clip) {
+        g_clear_pointer(stream_id, g_free);
+        set_message(message, size, "%s: %s", s->path, error ? error->message : "no clip");
+        g_clear_error(&error);
+        return GG_FAILED;
+    }
+    return GG_OK;
+}
+
+static int add_source(GESLayer *layer, GESTrack *track, const struct gg_group *g, const struct gg_source *s,
+                      GESClip **out, char *message, int size)
+{
+    GESTrackType type = g->video ? GES_TRACK_TYPE_VIDEO : GES_TRACK_TYPE_AUDIO;
+    int64_t length = s->stop - s->start, inpoint = s->media_start, start = s->start;
+    GstClockTime max = GST_CLOCK_TIME_NONE;
+    GESClip *clip = NULL;
+    char *stream_id = NULL;
+    int still = 0, status;
+
+    *out = NULL;
+    if (!s->path || !g_file_test(s->path, G_FILE_TEST_EXISTS)) {
+        set_message(message, size, "%s: no such file", s->path ? s->path : "(no name)");
+        return GG_NOT_FOUND;
+    }
+    if (length <= 0) return GG_OK;
+    if (is_still_image(s->path)) {
+        GError *error = NULL;
+        if (!g->video) return GG_OK;    /* a picture has no sound; the track stays silent */
+        if (!(clip = still_clip_new(s->path, &error))) {
+            set_message(message, size, "%s: %s", s->path, error ? error->message : "unreadable picture");
+            g_clear_error(&error);
+            return GG_UNSUPPORTED;
+        }
+        still = 1;
+        inpoint = 0;
+    } else if ((status = file_clip(g, s, &clip, &max, &stream_id, message, size)) != GG_OK)
+        return status;
+
+    /* a clip cannot run past the end of its file: the rest is a gap */
+    if (GST_CLOCK_TIME_IS_VALID(max)) {
+        if (inpoint >= (int64_t)max) length = 0;
+        else if (inpoint + length > (int64_t)max) length = (int64_t)max - inpoint;
+    }
+    if (g->video && length > 0) {
         /* edges on the output frame grid: the mixer starts a frame at every edge, and a frame cut short
          * by the next edge still counts as a whole one */
         int64_t stop = grid_time(g, start + length, 0);
@@ -833,16 +741,12 @@ static int add_source(GESLayer *layer, GESTrack *track, const struct gg_group *g
         if (!still) inpoint = MAX(0, inpoint + (start - s->start));   /* same picture at the same time */
         if (GST_CLOCK_TIME_IS_VALID(max) && inpoint + (stop - start) > (int64_t)max)
             stop = grid_time(g, start + (int64_t)max - inpoint, 1);
-        if (stop <= start) { gst_object_unref(asset); g_free(stream_id); return GG_OK; }
         length = stop - start;
     }
-    clip = GES_CLIP(ges_asset_extract(GES_ASSET(asset), &error));
-    gst_object_unref(asset);
-    if (!clip) {
+    if (length <= 0) {
+        g_object_unref(g_object_ref_sink(clip));    /* still floating: nothing else holds it */
         g_free(stream_id);
-        set_message(message, size, "%s: %s", s->path, error ? error->message : "no clip");
-        g_clear_error(&error);
-        return GG_FAILED;
+        return GG_OK;
     }
     g_object_set_data(G_OBJECT(clip), "gg-track", track);
     if (stream_id) g_object_set_data_full(G_OBJECT(clip), "gg-stream-id", stream_id, g_free);
@@ -1022,7 +926,7 @@ int gg_timeline_build(const struct gg_group *groups, int count, int64_t length, 
 {
     GESTrack *tracks[GG_MAX_GROUPS];
     GESLayer **layers = NULL;
-    GPtrArray *stills, *reading;
+    GPtrArray *reading;
     gg_timeline *tl;
     int status = GG_OK, total_layers = 0;
 
@@ -1064,7 +968,6 @@ int gg_timeline_build(const struct gg_group *groups, int count, int64_t length, 
     layers = g_new0(GESLayer *, total_layers + 1);
     for (int i = 0; i <= total_layers; i++) layers[i] = ges_timeline_append_layer(tl->ges);
 
-    stills = g_ptr_array_new();
     reading = g_ptr_array_new_with_free_func(glue_reading_end);
     for (int gi = 0, base = 0; gi < count && status == GG_OK; base += groups[gi].layers, gi++) {
         const struct gg_group *g = &groups[gi];
@@ -1076,7 +979,7 @@ int gg_timeline_build(const struct gg_group *groups, int count, int64_t length, 
             const struct gg_source *src = &g->sources[s];
             GESClip *clip;
             if (src->layer < 0 || src->layer >= g->layers) { status = GG_INVALID; break; }
-            status = add_source(layers[base + g->layers - 1 - src->layer], tracks[gi], g, src, stills, &clip,
+            status = add_source(layers[base + g->layers - 1 - src->layer], tracks[gi], g, src, &clip,
                                 message, size);
             if (status == GG_OK && clip) {
                 g_ptr_array_add(reading, glue_reading_begin(src->path));
@@ -1134,14 +1037,11 @@ int gg_timeline_build(const struct gg_group *groups, int count, int64_t length, 
             gst_element_add_pad(tl->bin, gst_ghost_pad_new(tl->pad_names[i], src));
             gst_object_unref(src);
         }
-        g_object_set_data_full(G_OBJECT(tl->bin), "gg-stills", stills, stills_let_go);
         /* the sources count as being read for as long as the timeline's element lives */
         g_object_set_data_full(G_OBJECT(tl->bin), "gg-reading", reading, (GDestroyNotify)g_ptr_array_unref);
         glue_watch_raw_rows(tl->bin);
-        stills = NULL;
         reading = NULL;
     }
-    if (stills) stills_let_go(stills);
     if (reading) g_ptr_array_unref(reading);
     if (status != GG_OK) {
         gg_timeline_free(tl);

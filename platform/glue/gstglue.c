@@ -86,8 +86,8 @@ long glue_element_default_int(const char *factory, const char *property, long fa
     return value;
 }
 
-/* Files the platform makes (pictures of stills, new names of files written over) live in a folder of
- * this process under the temp folder; folders of processes that are gone are swept away on start. */
+/* Files the platform makes (new names of files written over, copies with a rebuilt index) live in a
+ * folder of this process under the temp folder; folders of processes that are gone are swept away on start. */
 static void remove_folder(const char *path)
 {
     GDir *dir = g_dir_open(path, 0, NULL);
