@@ -23,7 +23,8 @@ int glue_element_has_property(const char *factory, const char *property);
 /* Default of an integer property of the factory's elements, or fallback when there is none. */
 long glue_element_default_int(const char *factory, const char *property, long fallback);
 
-/* The folder of this process for files the platform makes (copies it reads instead of a file), under the temp folder; the folders of processes that are gone are swept away on first use. */
+/* The folder of this process for files the platform makes (copies it reads instead of a file), under
+ * the temp folder; the folders of processes that are gone are swept away on first use. */
 const char *glue_work_folder(void);
 /* A new empty file of the work folder named like pattern ("still-XXXXXX.png"), or NULL. To be freed. */
 char *glue_work_file(const char *pattern);
