@@ -452,13 +452,12 @@ void RenderEngine::ValidateSourceNames(TimelineCopy *copy)
         }
 }
 
-// Copies the timeline (the render range only, when one is set), checks that it builds (every source
-// opens, the groups can be delivered), then puts the source filter with one pin per group into the
+// Copies the timeline (the render range only, when one is set), checks it (every source opens, the
+// groups can be delivered), then puts the source filter with one pin per group into the
 // graph, made here unless one was given. E_INVALIDARG without a timeline.
 HRESULT STDMETHODCALLTYPE RenderEngine::ConnectFrontEnd(void)
 {
     TimelineCopy *copy = NULL;
-    gg_timeline *tl = NULL;
     char message[512] = "";
     HRESULT hr;
 
@@ -483,9 +482,9 @@ HRESULT STDMETHODCALLTYPE RenderEngine::ConnectFrontEnd(void)
         return E_INVALIDARG;   // nothing to render
     }
     copy->Finish();
-    int status = gg_timeline_build(copy->flat.data(), (int)copy->flat.size(), copy->length * 100, &tl, message,
+    // every source opened and checked now; the graph builds the timeline itself when it runs
+    int status = gg_timeline_check(copy->flat.data(), (int)copy->flat.size(), copy->length * 100, message,
                                    sizeof(message));
-    gg_timeline_free(tl);
     if (status != GG_OK)
     {
         delete copy;

@@ -699,59 +699,83 @@ static int file_clip(const struct gg_group *g, const struct gg_source *s, GESCli
     return GG_OK;
 }
 
-static int add_source(GESLayer *layer, GESTrack *track, const struct gg_group *g, const struct gg_source *s,
-                      GESClip **out, char *message, int size)
-{
-    GESTrackType type = g->video ? GES_TRACK_TYPE_VIDEO : GES_TRACK_TYPE_AUDIO;
-    int64_t length = s->stop - s->start, inpoint = s->media_start, start = s->start;
-    GstClockTime max = GST_CLOCK_TIME_NONE;
-    GESClip *clip = NULL;
-    char *stream_id = NULL;
-    int still = 0, status;
+/* What a source shows: its clip (floating) and where it lies, on the output frame grid for video. */
+struct placing {
+    GESClip *clip;      /* NULL when the source shows nothing (no length, or past its file's end) */
+    int64_t start, inpoint, length;
+    int still;
+    char *stream_id;    /* a file's stream other than the first */
+};
 
-    *out = NULL;
+static void placing_drop(struct placing *p)
+{
+    if (p->clip) g_object_unref(g_object_ref_sink(p->clip));    /* still floating: nothing else holds it */
+    g_free(p->stream_id);
+    memset(p, 0, sizeof(*p));
+}
+
+/* The clip of a source, checked against its file; the file is opened (and a movie's discovered) here. */
+static int source_placing(const struct gg_group *g, const struct gg_source *s, struct placing *p, char *message,
+                          int size)
+{
+    GstClockTime max = GST_CLOCK_TIME_NONE;
+    int status;
+
+    memset(p, 0, sizeof(*p));
+    p->length = s->stop - s->start;
+    p->inpoint = s->media_start;
+    p->start = s->start;
     if (!s->path || !g_file_test(s->path, G_FILE_TEST_EXISTS)) {
         set_message(message, size, "%s: no such file", s->path ? s->path : "(no name)");
         return GG_NOT_FOUND;
     }
-    if (length <= 0) return GG_OK;
+    if (p->length <= 0) return GG_OK;
     if (is_still_image(s->path)) {
         GError *error = NULL;
         if (!g->video) return GG_OK;    /* a picture has no sound; the track stays silent */
-        if (!(clip = still_clip_new(s->path, &error))) {
+        if (!(p->clip = still_clip_new(s->path, &error))) {
             set_message(message, size, "%s: %s", s->path, error ? error->message : "unreadable picture");
             g_clear_error(&error);
             return GG_UNSUPPORTED;
         }
-        still = 1;
-        inpoint = 0;
-    } else if ((status = file_clip(g, s, &clip, &max, &stream_id, message, size)) != GG_OK)
+        p->still = 1;
+        p->inpoint = 0;
+    } else if ((status = file_clip(g, s, &p->clip, &max, &p->stream_id, message, size)) != GG_OK)
         return status;
 
     /* a clip cannot run past the end of its file: the rest is a gap */
     if (GST_CLOCK_TIME_IS_VALID(max)) {
-        if (inpoint >= (int64_t)max) length = 0;
-        else if (inpoint + length > (int64_t)max) length = (int64_t)max - inpoint;
+        if (p->inpoint >= (int64_t)max) p->length = 0;
+        else if (p->inpoint + p->length > (int64_t)max) p->length = (int64_t)max - p->inpoint;
     }
-    if (g->video && length > 0) {
+    if (g->video && p->length > 0) {
         /* edges on the output frame grid: the mixer starts a frame at every edge, and a frame cut short
          * by the next edge still counts as a whole one */
-        int64_t stop = grid_time(g, start + length, 0);
-        start = grid_time(g, start, 0);
-        if (!still) inpoint = MAX(0, inpoint + (start - s->start));   /* same picture at the same time */
-        if (GST_CLOCK_TIME_IS_VALID(max) && inpoint + (stop - start) > (int64_t)max)
-            stop = grid_time(g, start + (int64_t)max - inpoint, 1);
-        length = stop - start;
+        int64_t stop = grid_time(g, p->start + p->length, 0);
+        p->start = grid_time(g, p->start, 0);
+        if (!p->still) p->inpoint = MAX(0, p->inpoint + (p->start - s->start));   /* same picture at the same time */
+        if (GST_CLOCK_TIME_IS_VALID(max) && p->inpoint + (stop - p->start) > (int64_t)max)
+            stop = grid_time(g, p->start + (int64_t)max - p->inpoint, 1);
+        p->length = stop - p->start;
     }
-    if (length <= 0) {
-        g_object_unref(g_object_ref_sink(clip));    /* still floating: nothing else holds it */
-        g_free(stream_id);
-        return GG_OK;
-    }
+    if (p->length <= 0) placing_drop(p);
+    return GG_OK;
+}
+
+static int add_source(GESLayer *layer, GESTrack *track, const struct gg_group *g, const struct gg_source *s,
+                      GESClip **out, char *message, int size)
+{
+    struct placing p;
+    int status = source_placing(g, s, &p, message, size);
+    GESClip *clip = p.clip;
+
+    *out = NULL;
+    if (status != GG_OK || !clip) return status;
     g_object_set_data(G_OBJECT(clip), "gg-track", track);
-    if (stream_id) g_object_set_data_full(G_OBJECT(clip), "gg-stream-id", stream_id, g_free);
-    ges_clip_set_supported_formats(clip, type);
-    g_object_set(clip, "start", (guint64)start, "in-point", (guint64)inpoint, "duration", (guint64)length, NULL);
+    if (p.stream_id) g_object_set_data_full(G_OBJECT(clip), "gg-stream-id", p.stream_id, g_free);
+    ges_clip_set_supported_formats(clip, g->video ? GES_TRACK_TYPE_VIDEO : GES_TRACK_TYPE_AUDIO);
+    g_object_set(clip, "start", (guint64)p.start, "in-point", (guint64)p.inpoint, "duration", (guint64)p.length,
+                 NULL);
     if (!ges_layer_add_clip(layer, clip)) {
         set_message(message, size, "%s: the clip does not fit at %.3f s", s->path, s->start / 1e9);
         return GG_FAILED;
@@ -759,7 +783,7 @@ static int add_source(GESLayer *layer, GESTrack *track, const struct gg_group *g
     if (g->video && !s->keep_aspect)
         ges_timeline_element_set_child_properties(GES_TIMELINE_ELEMENT(clip), "posx", 0, "posy", 0,
                                                   "width", g->width, "height", g->height, NULL);
-    if (!still && is_program_stream(s->path)) decode_from_start(clip);
+    if (!p.still && is_program_stream(s->path)) decode_from_start(clip);
     *out = clip;
     return GG_OK;
 }
@@ -921,6 +945,43 @@ static int add_filler(GESLayer *layer, GESTrack *track, int video, int64_t start
     return ges_layer_add_clip(layer, GES_CLIP(clip)) ? GG_OK : GG_FAILED;
 }
 
+static int check_groups(const struct gg_group *groups, int count, char *message, int size)
+{
+    set_message(message, size, "");
+    if (count <= 0 || count > GG_MAX_GROUPS) {
+        set_message(message, size, "a timeline needs 1 to %d groups", GG_MAX_GROUPS);
+        return GG_INVALID;
+    }
+    for (int i = 0; i < count; i++)
+        if (!check_group(&groups[i])) {
+            set_message(message, size, "group %d has a format that cannot be rendered", i);
+            return GG_INVALID;
+        }
+    return GG_OK;
+}
+
+int gg_timeline_check(const struct gg_group *groups, int count, int64_t length, char *message, int size)
+{
+    int status = check_groups(groups, count, message, size), shown = length > 0;
+
+    if (status != GG_OK) return status;
+    gg_init();
+    for (int gi = 0; gi < count && status == GG_OK; gi++)
+        for (int s = 0; s < groups[gi].source_count && status == GG_OK; s++) {
+            const struct gg_source *src = &groups[gi].sources[s];
+            struct placing p;
+            if (src->layer < 0 || src->layer >= groups[gi].layers) return GG_INVALID;
+            status = source_placing(&groups[gi], src, &p, message, size);
+            shown |= p.clip != NULL;
+            placing_drop(&p);
+        }
+    if (status == GG_OK && !shown) {
+        set_message(message, size, "the timeline is empty");
+        status = GG_INVALID;
+    }
+    return status;
+}
+
 int gg_timeline_build(const struct gg_group *groups, int count, int64_t length, gg_timeline **out,
                       char *message, int size)
 {
@@ -928,21 +989,11 @@ int gg_timeline_build(const struct gg_group *groups, int count, int64_t length, 
     GESLayer **layers = NULL;
     GPtrArray *reading;
     gg_timeline *tl;
-    int status = GG_OK, total_layers = 0;
+    int status, total_layers = 0;
 
     *out = NULL;
-    set_message(message, size, "");
-    if (count <= 0 || count > GG_MAX_GROUPS) {
-        set_message(message, size, "a timeline needs 1 to %d groups", GG_MAX_GROUPS);
-        return GG_INVALID;
-    }
-    for (int i = 0; i < count; i++) {
-        if (!check_group(&groups[i])) {
-            set_message(message, size, "group %d has a format that cannot be rendered", i);
-            return GG_INVALID;
-        }
-        total_layers += groups[i].layers;
-    }
+    if ((status = check_groups(groups, count, message, size)) != GG_OK) return status;
+    for (int i = 0; i < count; i++) total_layers += groups[i].layers;
     gg_init();
 
     if (!(tl = g_new0(gg_timeline, 1))) return GG_NO_MEMORY;

@@ -86,6 +86,10 @@ int gg_timeline_build(const struct gg_group *groups, int count, int64_t length, 
                       char *message, int size);
 void gg_timeline_free(gg_timeline *timeline);
 
+/* What gg_timeline_build would answer about the groups' sources (every file opened, a movie's streams
+ * looked up), without building the timeline. */
+int gg_timeline_check(const struct gg_group *groups, int count, int64_t length, char *message, int size);
+
 /* Length of the whole timeline in nanoseconds: every group's pad runs this long. */
 int64_t gg_timeline_duration(const gg_timeline *timeline);
 
