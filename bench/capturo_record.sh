@@ -6,11 +6,11 @@
 set -eu
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 source "$ROOT/scripts/prepare.sh"
+source "$ROOT/bench/lib.sh"
 BUILD=$(realpath -m "${1:-$ROOT/build/linux}")
 prefix=$(realpath -m "${2:-$ROOT/build/prefix-bench}")
 length=${3:-20}
-work=$(mktemp -d)
-trap 'rm -rf "$work"; [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null; true' EXIT
+bench_begin
 NINJA_FLAGS="capturo suite_driver mediaplatform" build_suite
 ensure_display
 prepare_prefix "$prefix"
@@ -41,7 +41,7 @@ recording() {
   echo "cpu_seconds=$(echo "($b - $a) / $(getconf CLK_TCK)" | bc -l)"
 }
 value() { printf '%s\n' "$1" | sed -n "s/^$2=//p"; }
-report() {   # label output file
+report() {   # label output file [job]
   local seconds fps cpu written expected
   seconds=$(value "$2" seconds) fps=$(value "$2" fps) cpu=$(value "$2" cpu_seconds)
   written=$(frames "$3")
@@ -51,6 +51,8 @@ report() {   # label output file
   printf '  frames written:  %s of %.0f expected at %s fps (%.1f%%)\n' "$written" "$expected" "$fps" \
     "$(echo "100 * $written / $expected" | bc -l)"
   printf '  CPU:             %.2f s (%.0f%% of one core)\n' "$cpu" "$(echo "100 * $cpu / $seconds" | bc -l)"
+  [ -z "${4:-}" ] || result "$4" "$written frames" "$(printf '%.0f' "$expected") expected" \
+    "$(printf '%.3f' "$(echo "$written / $expected" | bc -l)")" ">= 0.99" - -
 }
 
 app=$(recording 'recorder.capturo\.exe$' "$WINE" "$work/capturo_record.exe.so" app "$BUILD/recorder/capturo.exe" "$work" "$length") \
@@ -58,4 +60,5 @@ app=$(recording 'recorder.capturo\.exe$' "$WINE" "$work/capturo_record.exe.so" a
 report "Capturo, 640x480 RGB24, the camera's rate:" "$app" "$work/MyAviFile.avi"
 graph=$(recording 'capturo_record\.exe\.so graph' "$WINE" "$work/capturo_record.exe.so" graph "$work/graph30.avi" "$length" 30) \
   || { say "the capture graph failed"; exit 1; }
-report "Capture graph, 640x480 RGB24 asked for 30 fps (target: no frame dropped):" "$graph" "$work/graph30.avi"
+report "Capture graph, 640x480 RGB24 asked for 30 fps (target: no frame dropped):" "$graph" "$work/graph30.avi" \
+  "Capture graph, $length s 640x480 at 30 fps: frames kept"

@@ -11,13 +11,14 @@
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../scripts/prepare.sh"
+source "$here/lib.sh"
 install_packages && install_locale
 NINJA_FLAGS="sequora sequora_export_bench mediaplatform" build_suite
 prepare_prefix "$ROOT/build/prefix-bench"
 ensure_display
 work=$BUILD/bench/sequora_scale
 mkdir -p "$work"
-trap 'wineserver -k >/dev/null 2>&1; [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null; rm -f "$work"/out.avi; true' EXIT
+trap 'bench_end; rm -f "$work"/out.avi' EXIT
 wineserver -p 30 && "$WINE" cmd /c exit </dev/null >/dev/null 2>&1
 
 ff() { ffmpeg -nostdin -hide_banner -loglevel error -y "$@"; }
@@ -59,6 +60,7 @@ project() {
 
 minutes() { ffprobe -v error -show_entries format=duration -of csv=p=0 "$work/out.avi" | awk '{ printf "%.2f", $1 / 60 }'; }
 
+minute_cost=()
 for name in ${@:-items256 stills256 minutes30 minutes60 repeat}; do
   project "$name"
   if [ "$name" = repeat ]; then
@@ -67,11 +69,25 @@ for name in ${@:-items256 stills256 minutes30 minutes60 repeat}; do
     awk -v runs="$runs" 'NR == 1 { first = $4 } { last = $4; sum += $3 }
       END { printf "repeat: %d exports, %.2f s each, memory after the first %d MB, after the last %d MB (+%d MB)\n",
             NR, sum / NR, first, last, last - first; if (NR != runs) exit 1 }' "$work/repeat.txt"
+    read -r first last peak < <(awk 'NR == 1 { f = $4 } { l = $4; if ($5 > p) p = $5 } END { print f, l, p }' "$work/repeat.txt")
+    result "Sequora, $runs exports in one session: growth (MB)" "$first -> $last MB" - "$((last - first))" "<= 5" "$peak" -
   else
     read -r run built whole rss peak < <("$WINE" "$BUILD/bench/sequora_export_bench.exe.so" "$work/$name.sqp" \
       "$work/out.avi" 1)
-    awk -v n="$name" -v b="$built" -v w="$whole" -v m="$(minutes)" -v p="$peak" 'BEGIN {
+    m=$(minutes)
+    awk -v n="$name" -v b="$built" -v w="$whole" -v m="$m" -v p="$peak" 'BEGIN {
       printf "%s: %.2f min of timeline, built in %.2f s, exported in %.2f s (%.2f s per minute), peak memory %d MB\n",
              n, m, b, w, w / m, p }'
+    case $name in
+      items256|stills256)
+        result "Sequora, $name ($m min): timeline built (s)" "$whole s export" - "$built" "< 2" "$peak" "< 300" ;;
+      *) minute_cost+=("$(echo "$whole / $m" | bc -l)") ;;
+    esac
   fi
 done
+# time linear in the length: seconds per timeline minute of 60 minutes against 30 minutes
+if [ ${#minute_cost[@]} = 2 ]; then
+  result "Sequora, 60 min against 30 min: s per timeline minute" "$(printf '%.2f' "${minute_cost[1]}")" \
+    "$(printf '%.2f' "${minute_cost[0]}")" "$(echo "${minute_cost[1]} / ${minute_cost[0]}" | bc -l | xargs printf '%.2f')" \
+    "<= 1.10" - -
+fi
