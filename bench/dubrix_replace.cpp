@@ -1,7 +1,9 @@
 // Times Dubrix's graph: an AVI's picture through the Motion JPEG compressor and a WAV's sound into a
 // new AVI, the AVI's own sound left out, from building the graph to its completion.
-// Usage: dubrix_replace.exe INPUT.avi SOUND.wav OUTPUT.avi   (Unix paths); prints "graph_seconds=".
+// Usage: dubrix_replace.exe INPUT.avi SOUND.wav OUTPUT.avi   (Unix paths); prints "graph_seconds=" and
+// "peak_kb=", the largest resident size this process (which holds the whole graph) reached.
 #include <windows.h>
+#include <psapi.h>
 #include <dshow.h>
 #include <evcode.h>
 #include <stdio.h>
@@ -78,6 +80,10 @@ int main(int argc, char **argv)
     QueryPerformanceCounter(&t1);
     control->Stop();
     printf("graph_seconds=%.2f\n", (double)(t1.QuadPart - t0.QuadPart) / (double)f.QuadPart);
+    PROCESS_MEMORY_COUNTERS counters = {};
+    counters.cb = sizeof counters;
+    if (GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters))
+        printf("peak_kb=%lu\n", (unsigned long)(counters.PeakWorkingSetSize / 1024));
     if (code != EC_COMPLETE) fprintf(stderr, "replacement ended with event %ld\n", code);
     events->Release();
     control->Release();

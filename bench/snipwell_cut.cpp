@@ -1,7 +1,9 @@
 // Drives Snipwell as a user does: opens a movie, sets the marks, saves the section with one compressor,
-// and prints how long the save took (from the compressor's OK until the preview is back).
+// and prints how long the save took (from the compressor's OK until the preview is back) and the largest
+// resident size the Snipwell process reached ("seconds=", "peak_kb=").
 // Usage: snipwell_cut.exe.so SNIPWELL_EXE INPUT OUTPUT COMPRESSOR START_POS END_POS
 #include <windows.h>
+#include <psapi.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <commctrl.h>
@@ -58,6 +60,10 @@ int main(int argc, char **argv)
     } while (drv::send(slider, TBM_GETRANGEMAX) <= 0);
     QueryPerformanceCounter(&stop);
     printf("seconds=%.3f\n", (double)(stop.QuadPart - start.QuadPart) / frequency.QuadPart);
+    PROCESS_MEMORY_COUNTERS counters = {};
+    counters.cb = sizeof counters;
+    if (GetProcessMemoryInfo(app.handle(), &counters, sizeof counters))
+        printf("peak_kb=%lu\n", (unsigned long)(counters.PeakWorkingSetSize / 1024));
     drv::post(main, WM_CLOSE);
     app.wait();
     return 0;

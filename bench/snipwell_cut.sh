@@ -1,41 +1,47 @@
 #!/usr/bin/env bash
-# Cutting 10 s out of a 60 s 640x480 25 fps MJPEG+PCM AVI: Snipwell driven as a user drives it (timeline
-# render, with "none" and with Motion JPEG) against ffmpeg re-encoding the same section, in one run.
-# Prints the times and the ratios (target <= 0.6 with the same codec).
+# Cutting 10 s out of a 60 s 25 fps MJPEG+PCM AVI of SIZE pictures: Snipwell driven as a user drives it
+# (timeline render, with "none" and with Motion JPEG) against ffmpeg re-encoding the same section, in one
+# run. Prints the times, the ratios (target <= 0.6 with the same codec) and the peak memory of Snipwell.
+# Environment: SIZE (WIDTHxHEIGHT, 640x480 unless set).
 # Usage: bench/snipwell_cut.sh [BUILD_DIR] [PREFIX]
 set -eu
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 source "$ROOT/scripts/prepare.sh"
 BUILD=${1:-$ROOT/build/linux}
 prefix=${2:-$ROOT/build/prefix-bench}
+SIZE=${SIZE:-640x480}
+case "$SIZE" in [1-9]*x[1-9]*) ;; *) say "SIZE must be WIDTHxHEIGHT"; exit 2;; esac
 work=$(mktemp -d)
-trap 'rm -rf "$work"; [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null; true' EXIT
+trap 'wineserver -k >/dev/null 2>&1; rm -rf "$work"; [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null; true' EXIT
 NINJA_FLAGS="snipwell snipwell_cut_bench mediaplatform" build_suite
 prepare_prefix "$prefix"
 ensure_display
 wineserver -p 30 && "$WINE" cmd /c exit </dev/null >/dev/null 2>&1
 
 ff() { ffmpeg -nostdin -v error -y "$@"; }
-ff -f lavfi -i testsrc=size=640x480:rate=25 -f lavfi -i sine=frequency=440:sample_rate=44100 \
+ff -f lavfi -i "testsrc=size=$SIZE:rate=25" -f lavfi -i sine=frequency=440:sample_rate=44100 \
   -t 60 -c:v mjpeg -q:v 5 -c:a pcm_s16le "$work/in.avi"
 
 # The marks at slider 500 and 666 of 1000: 30 s and 39.96 s.
 from=30 length=9.96
-cut() {   # compressor output
+cut() {   # compressor output: "SECONDS PEAK_KB"
   "$WINE" "$BUILD/bench/snipwell_cut_bench.exe.so" "$BUILD/cutter/snipwell.exe" "$work/in.avi" "$2" "$1" 500 666 2>/dev/null \
-    | sed -n 's/^seconds=//p'
+    | sed -n 's/^seconds=//p; s/^peak_kb=//p' | tr '\n' ' '
 }
 frames() { ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames -of default=nw=1:nk=1 "$1"; }
 timed() { local s; s=$(date +%s.%N); "$@"; echo "$(date +%s.%N) - $s" | bc; }
 
-none=$(cut none "$work/none.avi")
-mjpeg=$(cut "Motion JPEG" "$work/mjpeg.avi")
+read -r none none_peak <<< "$(cut none "$work/none.avi")"
+read -r mjpeg mjpeg_peak <<< "$(cut "Motion JPEG" "$work/mjpeg.avi")"
 ff_raw=$(timed ff -ss $from -i "$work/in.avi" -t $length -c:v rawvideo -pix_fmt bgr24 -c:a pcm_s16le "$work/ff_raw.avi")
 ff_mjpeg=$(timed ff -ss $from -i "$work/in.avi" -t $length -c:v mjpeg -q:v 5 -c:a pcm_s16le "$work/ff_mjpeg.avi")
 
-printf 'Snipwell, none:         %6.3f s (%s frames)\n' "$none" "$(frames "$work/none.avi")"
+printf 'Snipwell, 10 s of a 60 s %s MJPEG+PCM AVI\n' "$SIZE"
+printf 'Snipwell, none:         %6.3f s (%s frames), peak memory %d MB\n' "$none" "$(frames "$work/none.avi")" \
+  $(( ${none_peak:-0} / 1024 ))
 printf 'ffmpeg, raw video:      %6.3f s (%s frames)\n' "$ff_raw" "$(frames "$work/ff_raw.avi")"
-printf 'Snipwell, Motion JPEG:  %6.3f s (%s frames)\n' "$mjpeg" "$(frames "$work/mjpeg.avi")"
+printf 'Snipwell, Motion JPEG:  %6.3f s (%s frames), peak memory %d MB\n' "$mjpeg" "$(frames "$work/mjpeg.avi")" \
+  $(( ${mjpeg_peak:-0} / 1024 ))
 printf 'ffmpeg, mjpeg -q:v 5:   %6.3f s (%s frames)\n' "$ff_mjpeg" "$(frames "$work/ff_mjpeg.avi")"
 printf 'ratio none/raw:         %6.3f\n' "$(echo "$none / $ff_raw" | bc -l)"
 printf 'ratio Motion JPEG:      %6.3f (target <= 0.6)\n' "$(echo "$mjpeg / $ff_mjpeg" | bc -l)"
