@@ -741,6 +741,30 @@ static int build_node(pipeline *p, struct node *n, char *err, int size)
     return PL_FAILED;
 }
 
+static int is_audio_encoder(const struct node *n)
+{
+    return n->type == N_FRAGMENT && n->inputs && n->out_kind == PL_CODED_AUDIO;
+}
+
+/* Whether a link gets a queue, and with it a thread that takes the buffers from there on. Every link has
+ * one but those into a file sink from a node that streams on its own, and those of sound into and out
+ * of an encoder where nothing waits on the other streams of its source: a file's only stream in use
+ * going into an audio encoder, and an audio encoder's output going into the WAVE writer. There a queue
+ * would hand each buffer (40 ms of sound, one coded frame) over to another thread, which costs more
+ * than all the parsing, converting and writing it would take off the encoder's thread. */
+static int needs_queue(pipeline *p, const struct link *l)
+{
+    const struct node *from = &p->nodes[l->from], *to = &p->nodes[l->to];
+    int linked = 0;
+
+    if (to->type == N_FILESINK) return from->type == N_FILE || from->type == N_ELEMENT;
+    if (is_audio_encoder(from)) return !(to->type == N_FRAGMENT && to->out_kind == PL_BYTES);
+    if (from->type != N_FILE || !is_audio_encoder(to) || output_kind(p, l->from, l->output) != PL_RAW_AUDIO)
+        return 1;
+    for (int i = 0; i < from->count; i++) linked += from->links_out[i] >= 0;
+    return linked > 1;
+}
+
 /* queue, and converters when raw media flows; NULL chain for a direct link. */
 static int build_link(pipeline *p, struct link *l, char *err, int size)
 {
@@ -752,8 +776,7 @@ static int build_link(pipeline *p, struct link *l, char *err, int size)
     GstElement *prev = NULL;
     char rate[64];
 
-    /* pads that come later are always met by a queue */
-    if (to->type != N_FILESINK || from->type == N_FILE || from->type == N_ELEMENT) chain[n++] = "queue";
+    if (needs_queue(p, l)) chain[n++] = "queue";
     if (kind == PL_RAW_VIDEO && to->type != N_TEE && to->type != N_VIDEO)
     {
         /* an encoder brings its own converters; one in front of it would only relabel the colour range */
