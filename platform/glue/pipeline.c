@@ -21,6 +21,7 @@
 #define MAX_NODES 64
 #define MAX_LINKS 64
 #define DRAIN_MS 5000
+#define QUEUE_BYTES (32u << 20)
 
 enum node_type { N_FILE, N_ELEMENT, N_FRAGMENT, N_MUX, N_FILESINK, N_VIDEO, N_AUDIO, N_TEE, N_SINK };
 
@@ -817,7 +818,10 @@ static int build_link(pipeline *p, struct link *l, char *err, int size)
         }
         if (!strcmp(chain[i], "queue"))
         {
-            g_object_set(e, "max-size-buffers", 0, "max-size-bytes", 0,
+            /* three seconds, and no more than a few dozen megabytes: that many seconds of large pictures
+             * (75 frames of 1920x1080 are some 230 MB) would only stand in memory while the encoder
+             * catches up */
+            g_object_set(e, "max-size-buffers", 0, "max-size-bytes", QUEUE_BYTES,
                          "max-size-time", (guint64)3 * GST_SECOND, NULL);
             /* a second branch of a tee (the preview) drops frames rather than hold up the first */
             if (from->type == N_TEE && l->output > 0)
