@@ -66,15 +66,18 @@ static double Convert(const std::string &program, const Job &job, const std::str
     QueryPerformanceCounter(&start);
     if (!drv::chooseFile(dialog, output)) return -1;
     // Over when the file is there (it takes its name only once complete) or a message box tells of a
-    // failure, and the dialog is idle again. The caption and the button's state are read from the server:
-    // no message to the busy program, whose every answer would take a turn from its work.
+    // failure, and the dialog is idle again. The caption and the button's state are read from the server
+    // every 2 ms, the caption first: no message to the busy program, whose every answer would take a turn
+    // from its work.
     HWND save = drv::child(main, IDC_SAVE);
-    bool done = drv::waitUntil([&] {
+    auto over = [&] {
         char title[512] = "";
         GetWindowTextA(main, title, sizeof title);
-        return (drv::fileSize(output) > 0 || drv::findMessageBox(app.pid())) &&
-               strncmp(title, converting, strlen(converting)) != 0 && drv::enabled(save);
-    }, 600000);
+        return strncmp(title, converting, strlen(converting)) != 0 && drv::enabled(save) &&
+               (drv::fileSize(output) > 0 || drv::findMessageBox(app.pid()));
+    };
+    bool done = false;
+    for (DWORD begun = GetTickCount(); !(done = over()) && GetTickCount() - begun < 600000;) Sleep(2);
     QueryPerformanceCounter(&end);
     *peak = PeakKb(app.handle());
     bool quiet = !drv::findMessageBox(app.pid());
