@@ -2,18 +2,18 @@
 # Builds Morphana, readies its Wine prefix and display, makes in $work a 25 fps MJPEG+PCM movie.avi of
 # SIZE pictures (environment, WIDTHxHEIGHT, 640x480 unless set) and a 44.1 kHz stereo sound.wav of the
 # given lengths (0: not made), and builds the program that drives Morphana ($work/morphana_convert.exe.so).
-# Ends the Wine session and the display on exit.
+# Ends the Wine session and the display on exit (bench/lib.sh).
 set -eu
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 source "$ROOT/scripts/prepare.sh"
+source "$ROOT/bench/lib.sh"
 movie_seconds=$1 sound_seconds=$2
 shift 2
 SIZE=${SIZE:-640x480}
 case "$SIZE" in [1-9]*x[1-9]*) ;; *) say "SIZE must be WIDTHxHEIGHT"; exit 2;; esac
 BUILD=$(cd "${1:-$ROOT/build/linux}" && pwd)
 prefix=$(mkdir -p "${2:-$ROOT/build/prefix}" && cd "${2:-$ROOT/build/prefix}" && pwd)
-work=$(mktemp -d)
-trap 'wineserver -k >/dev/null 2>&1; rm -rf "$work"; [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null; true' EXIT
+bench_begin
 ninja -C "$BUILD" morphana mediaplatform suite_driver >/dev/null || { say "cannot build Morphana"; exit 1; }
 prepare_prefix "$prefix"
 ensure_display

@@ -1,18 +1,19 @@
 #!/usr/bin/env bash
 # Cutting 10 s out of a 60 s 25 fps MJPEG+PCM AVI of SIZE pictures: Snipwell driven as a user drives it
 # (timeline render, with "none" and with Motion JPEG) against ffmpeg re-encoding the same section, in one
-# run. Prints the times, the ratios (target <= 0.6 with the same codec) and the peak memory of Snipwell.
+# run. Prints the times, the ratios (target <= 0.6 with the same codec), the peak memory of Snipwell
+# (target <= 400 MB) and of ffmpeg, and result rows for bench/all.sh.
 # Environment: SIZE (WIDTHxHEIGHT, 640x480 unless set).
 # Usage: bench/snipwell_cut.sh [BUILD_DIR] [PREFIX]
 set -eu
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 source "$ROOT/scripts/prepare.sh"
+source "$ROOT/bench/lib.sh"
 BUILD=${1:-$ROOT/build/linux}
 prefix=${2:-$ROOT/build/prefix-bench}
 SIZE=${SIZE:-640x480}
 case "$SIZE" in [1-9]*x[1-9]*) ;; *) say "SIZE must be WIDTHxHEIGHT"; exit 2;; esac
-work=$(mktemp -d)
-trap 'wineserver -k >/dev/null 2>&1; rm -rf "$work"; [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null; true' EXIT
+bench_begin
 NINJA_FLAGS="snipwell snipwell_cut_bench mediaplatform" build_suite
 prepare_prefix "$prefix"
 ensure_display
@@ -29,19 +30,24 @@ cut() {   # compressor output: "SECONDS PEAK_KB"
     | sed -n 's/^seconds=//p; s/^peak_kb=//p' | tr '\n' ' '
 }
 frames() { ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames -of default=nw=1:nk=1 "$1"; }
-timed() { local s; s=$(date +%s.%N); "$@"; echo "$(date +%s.%N) - $s" | bc; }
 
-read -r none none_peak <<< "$(cut none "$work/none.avi")"
-read -r mjpeg mjpeg_peak <<< "$(cut "Motion JPEG" "$work/mjpeg.avi")"
-ff_raw=$(timed ff -ss $from -i "$work/in.avi" -t $length -c:v rawvideo -pix_fmt bgr24 -c:a pcm_s16le "$work/ff_raw.avi")
-ff_mjpeg=$(timed ff -ss $from -i "$work/in.avi" -t $length -c:v mjpeg -q:v 5 -c:a pcm_s16le "$work/ff_mjpeg.avi")
+read -r none none_kb <<< "$(cut none "$work/none.avi")"
+read -r mjpeg mjpeg_kb <<< "$(cut "Motion JPEG" "$work/mjpeg.avi")"
+[ -n "$none" ] && [ -n "$mjpeg" ] || { say "a cut did not finish"; exit 1; }
+read -r ff_raw ff_raw_mb < <(ff_peak ffmpeg -nostdin -v error -y -ss $from -i "$work/in.avi" -t $length \
+  -c:v rawvideo -pix_fmt bgr24 -c:a pcm_s16le "$work/ff_raw.avi")
+read -r ff_mjpeg ff_mjpeg_mb < <(ff_peak ffmpeg -nostdin -v error -y -ss $from -i "$work/in.avi" -t $length \
+  -c:v mjpeg -q:v 5 -c:a pcm_s16le "$work/ff_mjpeg.avi")
+none_mb=$(( ${none_kb:-0} / 1024 )) mjpeg_mb=$(( ${mjpeg_kb:-0} / 1024 ))
+ratio_raw=$(printf '%.2f' "$(echo "$none / $ff_raw" | bc -l)")
+ratio=$(printf '%.2f' "$(echo "$mjpeg / $ff_mjpeg" | bc -l)")
 
 printf 'Snipwell, 10 s of a 60 s %s MJPEG+PCM AVI\n' "$SIZE"
-printf 'Snipwell, none:         %6.3f s (%s frames), peak memory %d MB\n' "$none" "$(frames "$work/none.avi")" \
-  $(( ${none_peak:-0} / 1024 ))
-printf 'ffmpeg, raw video:      %6.3f s (%s frames)\n' "$ff_raw" "$(frames "$work/ff_raw.avi")"
-printf 'Snipwell, Motion JPEG:  %6.3f s (%s frames), peak memory %d MB\n' "$mjpeg" "$(frames "$work/mjpeg.avi")" \
-  $(( ${mjpeg_peak:-0} / 1024 ))
-printf 'ffmpeg, mjpeg -q:v 5:   %6.3f s (%s frames)\n' "$ff_mjpeg" "$(frames "$work/ff_mjpeg.avi")"
-printf 'ratio none/raw:         %6.3f\n' "$(echo "$none / $ff_raw" | bc -l)"
-printf 'ratio Motion JPEG:      %6.3f (target <= 0.6)\n' "$(echo "$mjpeg / $ff_mjpeg" | bc -l)"
+printf 'Snipwell, none:         %6.3f s (%s frames), peak memory %s MB\n' "$none" "$(frames "$work/none.avi")" "$none_mb"
+printf 'ffmpeg, raw video:      %6.3f s (%s frames), peak memory %s MB\n' "$ff_raw" "$(frames "$work/ff_raw.avi")" "$ff_raw_mb"
+printf 'Snipwell, Motion JPEG:  %6.3f s (%s frames), peak memory %s MB\n' "$mjpeg" "$(frames "$work/mjpeg.avi")" "$mjpeg_mb"
+printf 'ffmpeg, mjpeg -q:v 5:   %6.3f s (%s frames), peak memory %s MB\n' "$ff_mjpeg" "$(frames "$work/ff_mjpeg.avi")" "$ff_mjpeg_mb"
+printf 'ratio none/raw:         %s\n' "$ratio_raw"
+printf 'ratio Motion JPEG:      %s (target <= 0.6)\n' "$ratio"
+result "Snipwell, 10 s cut of $SIZE MJPEG+PCM, uncompressed" "$none" "$ff_raw" "$ratio_raw" - "$none_mb" "<= 400"
+result "Snipwell, 10 s cut of $SIZE MJPEG+PCM, Motion JPEG" "$mjpeg" "$ff_mjpeg" "$ratio" "<= 0.6" "$mjpeg_mb" "<= 400"
