@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Exports a 3-clip, 60 s timeline (movie, still, sound; a wipe and a fade-out) to MJPEG AVI through our
 # render engine and filter graph, and through a bare GES pipeline of the same timeline; prints the times
-# and the ratio (target: 1.1 or less). The timeline's video group is RGB24, so the bare pipeline that
-# counts delivers RGB24 (BGR) pictures too; a bare run in GES's own pixel format is printed for reference.
+# and the ratio against the bare pipeline in GES's own pixel format (target: 1.1 or less): the encoder
+# takes YUV, so the group's RGB24 need not be made. A bare run that delivers RGB24 (BGR) pictures, as a
+# timeline restricted to the group's format does, is printed for reference.
 # Usage: bench/timeline_export/run.sh [BUILD_DIR [PREFIX]]
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
@@ -11,6 +12,8 @@ BUILD=${1:-$BUILD}
 prefix=${2:-$ROOT/build/prefix-bench}
 out=$BUILD/bench/timeline_export
 mkdir -p "$out"
+# the Wine session and the display this run starts end with it, whatever way it ends
+trap 'WINEPREFIX="$prefix" wineserver -k >/dev/null 2>&1; [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null; true' EXIT
 
 ninja -C "$BUILD" mediaplatform >/dev/null
 prepare_prefix "$prefix"
@@ -29,6 +32,10 @@ ff() { ffmpeg -nostdin -hide_banner -loglevel error -y "$@"; }
 [ -f "$out/still.jpg" ] || ff -f lavfi -i smptebars=size=640x480 -frames:v 1 "$out/still.jpg"
 [ -f "$out/sound.wav" ] || ff -f lavfi -i sine=f=660:sample_rate=44100 -t 60 -ac 2 -c:a pcm_s16le "$out/sound.wav"
 
+# Wine's session (its server and background processes) is up before the export is timed, as it is for a
+# program the user has open: its start-up does not run beside the export
+wineserver -p 30 && "$WINE" cmd /c exit </dev/null >/dev/null 2>&1
+
 dos() { printf 'Z:%s' "$(printf '%s' "$1" | tr / '\\')"; }
 ours=$("$WINE" "$out/export.exe.so" "$(dos "$out/movie.avi")" "$(dos "$out/still.jpg")" "$(dos "$out/sound.wav")" \
   "$(dos "$out/ours.avi")")
@@ -40,6 +47,4 @@ echo "render engine + graph: ${ours} s ($(frames "$out/ours.avi") frames)"
 echo "bare GES, RGB24 group: ${bare} s ($(frames "$out/bare.avi") frames)"
 echo "bare GES, own format:  ${native} s ($(frames "$out/native.avi") frames)"
 awk -v a="$ours" -v b="$bare" -v c="$native" \
-  'BEGIN { printf "ratio: %.2f (target <= 1.10); against GES in its own format: %.2f\n", a / b, a / c }'
-[ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null || true
-wineserver -k 2>/dev/null || true
+  'BEGIN { printf "ratio against GES in its own format: %.2f (target <= 1.10); against the RGB24 group: %.2f\n", a / c, a / b }'
