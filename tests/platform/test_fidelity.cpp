@@ -710,8 +710,8 @@ TEST(OutputSafety, ReplacedOnlyWhenTheRunCompletes)
 {
     ASSERT_EQ("", make_test_picture("long.avi", "640x480:rate=25", "-t 60 -c:v mjpeg -q:v 3"));
     // and what a crashed run left there an hour ago
-    probe::Run("mkdir -p '" + path("out") + "' && echo old contents > '" + path("out/old.avi") + "' && touch -d '2 hours ago' '"
-            + path("out/.writing-crashed") + "'");
+    probe::Run("mkdir -p '" + path("out") + "' && echo old contents > '" + path("out/old.avi") + "' && chmod 640 '"
+            + path("out/old.avi") + "' && touch -d '2 hours ago' '" + path("out/.writing-crashed") + "'");
     Ref<IBaseFilter> mjpeg;
     ASSERT_TRUE((mjpeg.p = compressor(u"Motion JPEG", NULL)) != NULL);
     for (bool stop_early : {true, false})
@@ -728,6 +728,7 @@ TEST(OutputSafety, ReplacedOnlyWhenTheRunCompletes)
         {
             EXPECT_EQ(EC_COMPLETE, run(graph));
             EXPECT_EQ(1500, probe::DecodedFrames(path("out/old.avi")));
+            EXPECT_EQ("640\n", probe::Run("stat -c %a '" + path("out/old.avi") + "'")) << "the permissions of the file replaced";
         }
         EXPECT_EQ("", leftovers("out"));
     }
