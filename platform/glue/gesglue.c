@@ -241,6 +241,42 @@ static char *nth_stream_id(GESUriClipAsset *asset, int video, int n)
     return copy;
 }
 
+/* Whether the n-th video stream of a file fills a frame of the group as it is, without a mixer: the
+ * group's size in square pixels, and no transparency (a compositor would lay it over black). Only
+ * formats that carry no alpha count; a raw stream's own format says. */
+static int fills_frame(GESUriClipAsset *asset, const struct gg_group *g, int n)
+{
+    static const char *const opaque[] = {"image/jpeg", "video/x-h264", "video/mpeg", "video/x-divx", "video/x-xvid",
+                                         "video/x-msmpeg", "video/x-wmv", "video/x-dv", "video/x-cinepak", "video/x-vp8"};
+    GstDiscovererInfo *info = ges_uri_clip_asset_get_info(asset);
+    GList *streams = info ? gst_discoverer_info_get_video_streams(info) : NULL;
+    GstDiscovererStreamInfo *nth = n >= 0 ? g_list_nth_data(streams, (guint)n) : NULL;
+    GstCaps *caps = nth ? gst_discoverer_stream_info_get_caps(nth) : NULL;
+    int fills = 0;
+
+    if (caps && !gst_caps_is_empty(caps)) {
+        GstDiscovererVideoInfo *v = GST_DISCOVERER_VIDEO_INFO(nth);
+        const GstStructure *st = gst_caps_get_structure(caps, 0);
+        const char *name = gst_structure_get_name(st);
+        guint par_n = gst_discoverer_video_info_get_par_num(v), par_d = gst_discoverer_video_info_get_par_denom(v);
+        fills = (int)gst_discoverer_video_info_get_width(v) == g->width
+                && (int)gst_discoverer_video_info_get_height(v) == g->height && par_n == par_d;
+        if (fills && !strcmp(name, "video/x-raw")) {
+            const char *format = gst_structure_get_string(st, "format");
+            const GstVideoFormatInfo *fi = format ? gst_video_format_get_info(gst_video_format_from_string(format)) : NULL;
+            fills = fi && GST_VIDEO_FORMAT_INFO_FORMAT(fi) != GST_VIDEO_FORMAT_UNKNOWN && !GST_VIDEO_FORMAT_INFO_HAS_ALPHA(fi);
+        } else if (fills) {
+            int known = 0;
+            for (size_t i = 0; i < G_N_ELEMENTS(opaque) && !known; i++) known = !strcmp(name, opaque[i]);
+            fills = known;
+        }
+    }
+    if (caps) gst_caps_unref(caps);
+    gst_discoverer_stream_info_list_free(streams);
+    return fills;
+}
+
+
 static GstCaps *group_caps(const struct gg_group *g, int with_format)
 {
     if (g->video) {
@@ -651,7 +687,7 @@ static int64_t grid_time(const struct gg_group *g, int64_t t, int down)
 
 /* A clip of a movie or sound file, asked of GES, which discovers the file first. */
 static int file_clip(const struct gg_group *g, const struct gg_source *s, GESClip **clip, GstClockTime *max,
-                     char **stream_id, char *message, int size)
+                     char **stream_id, int *fills, char *message, int size)
 {
     GESTrackType type = g->video ? GES_TRACK_TYPE_VIDEO : GES_TRACK_TYPE_AUDIO;
     GESUriClipAsset *asset;
@@ -679,6 +715,7 @@ static int file_clip(const struct gg_group *g, const struct gg_source *s, GESCli
         set_message(message, size, "%s: no %s stream", s->path, g->video ? "video" : "audio");
         return GG_UNSUPPORTED;
     }
+    *fills = g->video && fills_frame(asset, g, s->stream);
     if (s->stream > 0 && !(*stream_id = nth_stream_id(asset, g->video, s->stream))) {
         gst_object_unref(asset);
         set_message(message, size, "%s: no %s stream %d", s->path, g->video ? "video" : "audio", s->stream);
@@ -704,6 +741,7 @@ struct placing {
     GESClip *clip;      /* NULL when the source shows nothing (no length, or past its file's end) */
     int64_t start, inpoint, length;
     int still;
+    int fills;          /* pictures that fill the group's frame as they are (see fills_frame) */
     char *stream_id;    /* a file's stream other than the first */
 };
 
@@ -740,7 +778,7 @@ static int source_placing(const struct gg_group *g, const struct gg_source *s, s
         }
         p->still = 1;
         p->inpoint = 0;
-    } else if ((status = file_clip(g, s, &p->clip, &max, &p->stream_id, message, size)) != GG_OK)
+    } else if ((status = file_clip(g, s, &p->clip, &max, &p->stream_id, &p->fills, message, size)) != GG_OK)
         return status;
 
     /* a clip cannot run past the end of its file: the rest is a gap */
@@ -762,8 +800,9 @@ static int source_placing(const struct gg_group *g, const struct gg_source *s, s
     return GG_OK;
 }
 
+/* *plain is cleared when the source's pictures need the mixer to be shown (see fills_frame). */
 static int add_source(GESLayer *layer, GESTrack *track, const struct gg_group *g, const struct gg_source *s,
-                      GESClip **out, char *message, int size)
+                      GESClip **out, int *plain, char *message, int size)
 {
     struct placing p;
     int status = source_placing(g, s, &p, message, size);
@@ -771,6 +810,7 @@ static int add_source(GESLayer *layer, GESTrack *track, const struct gg_group *g
 
     *out = NULL;
     if (status != GG_OK || !clip) return status;
+    if (g->video && !p.fills) *plain = 0;
     g_object_set_data(G_OBJECT(clip), "gg-track", track);
     if (p.stream_id) g_object_set_data_full(G_OBJECT(clip), "gg-stream-id", p.stream_id, g_free);
     ges_clip_set_supported_formats(clip, g->video ? GES_TRACK_TYPE_VIDEO : GES_TRACK_TYPE_AUDIO);
@@ -1025,19 +1065,27 @@ int gg_timeline_build(const struct gg_group *groups, int count, int64_t length, 
         /* clips of each layer, to put the layer's transitions and envelopes on */
         GPtrArray *clips = g_ptr_array_new();
         GArray *clip_layer = g_array_new(FALSE, FALSE, sizeof(int));
+        /* A video group whose clips lie on one layer, each filling the frame as it is, with nothing revealed
+         * over what lies below, needs no mixer: the track passes its one clip at a time straight on, where
+         * a compositor would copy every picture onto a black one. (Sound keeps its mixer, which makes the
+         * silence between and after clips.) */
+        int plain = g->video && !g->alpha && !g->transition_count, layer = -1;
 
         for (int s = 0; s < g->source_count && status == GG_OK; s++) {
             const struct gg_source *src = &g->sources[s];
             GESClip *clip;
             if (src->layer < 0 || src->layer >= g->layers) { status = GG_INVALID; break; }
+            if (layer >= 0 && src->layer != layer) plain = 0;
+            layer = src->layer;
             status = add_source(layers[base + g->layers - 1 - src->layer], tracks[gi], g, src, &clip,
-                                message, size);
+                                &plain, message, size);
             if (status == GG_OK && clip) {
                 g_ptr_array_add(reading, glue_reading_begin(src->path));
                 g_ptr_array_add(clips, clip);
                 g_array_append_val(clip_layer, src->layer);
             }
         }
+        if (status == GG_OK && plain) ges_track_set_mixing(tracks[gi], FALSE);
         for (int t = 0; t < g->transition_count && status == GG_OK; t++)
             for (guint c = 0; c < clips->len && status == GG_OK; c++)
                 if (g_array_index(clip_layer, int, c) == g->transitions[t].layer && g->video)
