@@ -72,14 +72,30 @@ bool StopCutToClose()
     return true;
 }
 
+// The end of the run among the graph's waiting events (its EC_ code), 0 while it runs. The others are
+// let go.
+static LONG TakeEndEvent(IMediaEvent *events)
+{
+    LONG code = 0, event;
+    LONG_PTR param1, param2;
+    while (!code && events->GetEvent(&event, &param1, &param2, 0) == S_OK) {
+        if (event == EC_COMPLETE || event == EC_ERRORABORT || event == EC_USERABORT) code = event;
+        events->FreeEventParams(event, param1, param2);
+    }
+    return code;
+}
+
 // Waits for the end of the cut while the dialog goes on answering: it repaints, shows the progress and
-// takes "中止". The graph's end (its EC_ code, or 0 when the user stopped it).
+// takes "中止". The graph's events wake the wait as the dialog's messages do, so the end is seen at once.
+// The graph's end (its EC_ code, or 0 when the user stopped it).
 static LONG WaitForCut(IMediaEvent *events)
 {
     LONG code = 0;
+    HANDLE ready = NULL;
+    if (FAILED(events->GetEventHandle((OAEVENT *)&ready))) ready = NULL;
     cutRunning = true;
-    while (!cutStopped && events->WaitForCompletion(0, &code) == E_ABORT) {
-        MsgWaitForMultipleObjects(0, NULL, FALSE, 50, QS_ALLINPUT);
+    while (!cutStopped && !(code = TakeEndEvent(events))) {
+        MsgWaitForMultipleObjects(ready ? 1 : 0, &ready, FALSE, 50, QS_ALLINPUT);
         MSG msg;
         while (!cutStopped && PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
             if (msg.message == WM_QUIT) {   // for the message loop once the cut has ended
