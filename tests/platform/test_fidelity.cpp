@@ -459,6 +459,40 @@ TEST(Fidelity, EveryCompressorKeepsColoursFramesAndSoundInBothRoutes)
     }
 }
 
+// A still picture held for the clip's length through the render engine keeps its colours, with and
+// without a compressor, whatever format the picture is stored in.
+TEST(Fidelity, StillsKeepTheirColours)
+{
+    std::vector<unsigned char> f = draw_frame(5);
+    for (const char *name : {"still.jpg", "still.png"})
+    {
+        FILE *p = popen(("ffmpeg -v error -y -f rawvideo -pix_fmt rgb24 -s 320x240 -i - -frames:v 1 -q:v 2 '" + path(name) + "'")
+                            .c_str(), "w");
+        ASSERT_TRUE(p != NULL);
+        fwrite(f.data(), 1, f.size(), p);
+        ASSERT_EQ(0, pclose(p)) << name;
+    }
+    printf("%-10s %-12s %6s %6s\n", "still", "compressor", "colour", "frames");
+    for (const char *name : {"still.jpg", "still.png"})
+        for (const char16_t *codec : {u"", u"Motion JPEG"})
+        {
+            std::string label(codec, codec + std::char_traits<char16_t>::length(codec));
+            SCOPED_TRACE(std::string(name) + " " + label);
+            Ref<IBaseFilter> enc;
+            if (*codec) { ASSERT_TRUE((enc.p = compressor(codec, NULL)) != NULL); }
+            EXPECT_EQ(EC_COMPLETE, through_engine({{name, 0, 2 * S, 0}}, {}, enc, "still-out.avi"));
+            Picture reference = look(name), pic = look("still-out.avi");
+            ASSERT_EQ(1, reference.frames);
+            double error = colour_error(pic, reference);
+            printf("%-10s %-12s %6.1f %6d\n", name, *codec ? label.c_str() : "(none)", error, pic.frames);
+            EXPECT_LE(error, 4.0);
+            EXPECT_EQ(FRAMES, pic.frames);
+            int wrong = 0;
+            for (int n = 0; n < pic.frames; n++) wrong += pic.numbers[n] != 5;
+            EXPECT_EQ(0, wrong) << "frames showing another picture";
+        }
+}
+
 // A size a format cannot hold is refused when the pins connect (the programs then say the file cannot be
 // made) rather than failing the run; DV takes any picture, scaled into its frame of the source's rate.
 TEST(Fidelity, EncodersTakeTheSizesTheirFormatHolds)
