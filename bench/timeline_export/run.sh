@@ -8,12 +8,12 @@
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../../scripts/prepare.sh"
+source "$here/../lib.sh"
 BUILD=${1:-$BUILD}
 prefix=${2:-$ROOT/build/prefix-bench}
 out=$BUILD/bench/timeline_export
 mkdir -p "$out"
-# the Wine session and the display this run starts end with it, whatever way it ends
-trap 'WINEPREFIX="$prefix" wineserver -k >/dev/null 2>&1; [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null; true' EXIT
+trap bench_end EXIT   # the Wine session and the display this run starts end with it, whatever way it ends
 
 ninja -C "$BUILD" mediaplatform >/dev/null
 prepare_prefix "$prefix"
@@ -37,8 +37,10 @@ ff() { ffmpeg -nostdin -hide_banner -loglevel error -y "$@"; }
 wineserver -p 30 && "$WINE" cmd /c exit </dev/null >/dev/null 2>&1
 
 dos() { printf 'Z:%s' "$(printf '%s' "$1" | tr / '\\')"; }
+peak_begin 'export\.exe\.so'
 ours=$("$WINE" "$out/export.exe.so" "$(dos "$out/movie.avi")" "$(dos "$out/still.jpg")" "$(dos "$out/sound.wav")" \
   "$(dos "$out/ours.avi")")
+peak=$(peak_end)
 bare=$("$out/bare" "$out/movie.avi" "$out/still.jpg" "$out/sound.wav" "$out/bare.avi" BGR)
 native=$("$out/bare" "$out/movie.avi" "$out/still.jpg" "$out/sound.wav" "$out/native.avi")
 
@@ -48,3 +50,5 @@ echo "bare GES, RGB24 group: ${bare} s ($(frames "$out/bare.avi") frames)"
 echo "bare GES, own format:  ${native} s ($(frames "$out/native.avi") frames)"
 awk -v a="$ours" -v b="$bare" -v c="$native" \
   'BEGIN { printf "ratio against GES in its own format: %.2f (target <= 1.10); against the RGB24 group: %.2f\n", a / c, a / b }'
+result "Render engine, 60 s 3-clip timeline -> MJPEG AVI, against bare GES" "$ours" "$native" \
+  "$(echo "$ours / $native" | bc -l | xargs printf '%.2f')" "<= 1.10" "$peak" -
