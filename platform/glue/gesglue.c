@@ -241,6 +241,24 @@ static char *nth_stream_id(GESUriClipAsset *asset, int video, int n)
     return copy;
 }
 
+/* Whether the n-th video stream of a file states no orientation other than upright. */
+static int states_no_turn(GESUriClipAsset *asset, int n)
+{
+    GstDiscovererInfo *info = ges_uri_clip_asset_get_info(asset);
+    GList *streams = info ? gst_discoverer_info_get_video_streams(info) : NULL;
+    GstDiscovererStreamInfo *nth = n >= 0 ? g_list_nth_data(streams, (guint)n) : NULL;
+    const GstTagList *tags = nth ? gst_discoverer_stream_info_get_tags(nth) : NULL;
+    gchar *orientation = NULL;
+    int upright = nth != NULL;
+
+    if (upright && tags && gst_tag_list_get_string(tags, GST_TAG_IMAGE_ORIENTATION, &orientation))
+        upright = !strcmp(orientation, "rotate-0");
+    g_free(orientation);
+    gst_discoverer_stream_info_list_free(streams);
+    return upright;
+}
+
+
 /* Whether the n-th video stream of a file fills a frame of the group as it is, without a mixer: the
  * group's size in square pixels, and no transparency (a compositor would lay it over black). Only
  * formats that carry no alpha count; a raw stream's own format says. */
@@ -687,7 +705,7 @@ static int64_t grid_time(const struct gg_group *g, int64_t t, int down)
 
 /* A clip of a movie or sound file, asked of GES, which discovers the file first. */
 static int file_clip(const struct gg_group *g, const struct gg_source *s, GESClip **clip, GstClockTime *max,
-                     char **stream_id, int *fills, char *message, int size)
+                     char **stream_id, int *fills, int *upright, char *message, int size)
 {
     GESTrackType type = g->video ? GES_TRACK_TYPE_VIDEO : GES_TRACK_TYPE_AUDIO;
     GESUriClipAsset *asset;
@@ -716,6 +734,7 @@ static int file_clip(const struct gg_group *g, const struct gg_source *s, GESCli
         return GG_UNSUPPORTED;
     }
     *fills = g->video && fills_frame(asset, g, s->stream);
+    *upright = g->video && states_no_turn(asset, s->stream);
     if (s->stream > 0 && !(*stream_id = nth_stream_id(asset, g->video, s->stream))) {
         gst_object_unref(asset);
         set_message(message, size, "%s: no %s stream %d", s->path, g->video ? "video" : "audio", s->stream);
@@ -742,6 +761,7 @@ struct placing {
     int64_t start, inpoint, length;
     int still;
     int fills;          /* pictures that fill the group's frame as they are (see fills_frame) */
+    int upright;        /* pictures shown as they are stored */
     char *stream_id;    /* a file's stream other than the first */
 };
 
@@ -776,9 +796,10 @@ static int source_placing(const struct gg_group *g, const struct gg_source *s, s
             g_clear_error(&error);
             return GG_UNSUPPORTED;
         }
-        p->still = 1;
+        p->still = p->upright = 1;
         p->inpoint = 0;
-    } else if ((status = file_clip(g, s, &p->clip, &max, &p->stream_id, &p->fills, message, size)) != GG_OK)
+    } else if ((status = file_clip(g, s, &p->clip, &max, &p->stream_id, &p->fills, &p->upright, message,
+                                  size)) != GG_OK)
         return status;
 
     /* a clip cannot run past the end of its file: the rest is a gap */
@@ -823,6 +844,19 @@ static int add_source(GESLayer *layer, GESTrack *track, const struct gg_group *g
     if (g->video && !s->keep_aspect)
         ges_timeline_element_set_child_properties(GES_TIMELINE_ELEMENT(clip), "posx", 0, "posy", 0,
                                                   "width", g->width, "height", g->height, NULL);
+    /* Pictures shown as they are stored pass the clip's flipper untouched; left to follow the stream's
+     * tags it would copy every one of them. A still is shown as stored (an orientation a JPEG's EXIF
+     * states is not applied, as gdk-pixbuf does not apply it); a movie that states an orientation is
+     * turned by it. */
+    if (g->video && p.upright) {
+        GObject *child = NULL;
+        GParamSpec *spec = NULL;
+        if (ges_timeline_element_lookup_child(GES_TIMELINE_ELEMENT(clip), "video-direction", &child, &spec)) {
+            g_object_set(child, spec->name, GST_VIDEO_ORIENTATION_IDENTITY, NULL);
+            g_object_unref(child);
+            g_param_spec_unref(spec);
+        }
+    }
     if (!p.still && is_program_stream(s->path)) decode_from_start(clip);
     *out = clip;
     return GG_OK;
