@@ -1078,8 +1078,9 @@ int pl_set_state(pipeline *p, int state, unsigned timeout_ms, char *err, int siz
     {
         GstState current = GST_STATE_NULL;
         gst_element_get_state(p->bin, &current, NULL, 0);
-        /* a file being written is finished (headers, index) before it is closed */
-        if (p->writers && current == GST_STATE_PLAYING)
+        /* a recording's file is finished (headers, index) before it is closed; the partial files of a
+         * run stopped before its end go (finish_files), so they are not worth finishing */
+        if (p->writers && current == GST_STATE_PLAYING && is_live(p))
         {
             gint64 deadline = g_get_monotonic_time() + DRAIN_MS * G_TIME_SPAN_MILLISECOND;
             int seen;
