@@ -791,7 +791,8 @@ static int source_placing(const struct gg_group *g, const struct gg_source *s, s
     if (is_still_image(s->path)) {
         GError *error = NULL;
         if (!g->video) return GG_OK;    /* a picture has no sound; the track stays silent */
-        if (!(p->clip = still_clip_new(s->path, &error))) {
+        /* an encoder takes a JPEG's YUV; pictures that leave in the group's RGB are decoded to RGB, once */
+        if (!(p->clip = still_clip_new(s->path, g->any_format, &error))) {
             set_message(message, size, "%s: %s", s->path, error ? error->message : "unreadable picture");
             g_clear_error(&error);
             return GG_UNSUPPORTED;

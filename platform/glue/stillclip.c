@@ -6,10 +6,15 @@
  * hundred pictures would wait most of a minute before it could play. This clip knows its picture's size
  * from the file's header and decodes the picture only when it plays, with the same gdk-pixbuf loaders,
  * so the pixels are those of the file. A GIF shows its first frame; it does not loop.
+ *
+ * A plain JPEG whose pictures go into an encoder is decoded by GStreamer's JPEG decoder instead, into the
+ * YUV it holds: the encoder takes YUV, and RGB from gdk-pixbuf would be converted back for it, the same
+ * picture again for every frame of the clip.
  */
 #include "glue/stillclip.h"
 
 #include <gdk-pixbuf/gdk-pixbuf.h>
+#include <stdio.h>
 
 /* the source: file -> picture -> the picture repeated for as long as the clip asks */
 typedef struct {
@@ -51,11 +56,73 @@ static void still_source_class_init(StillSourceClass *klass)
 
 static void still_source_init(StillSource *self) { (void)self; }
 
+/* the source of a plain JPEG decoded into its YUV */
+typedef StillSource YuvStillSource;
+typedef StillSourceClass YuvStillSourceClass;
+
+G_DEFINE_TYPE(YuvStillSource, yuv_still_source, still_source_get_type())
+
+static GstElement *yuv_still_source_create(GESSource *source)
+{
+    GError *error = NULL;
+    GstElement *bin = gst_parse_bin_from_description(
+        "filesrc name=still-file ! jpegparse ! jpegdec ! imagefreeze", TRUE, &error);
+    if (!bin) {
+        GST_ERROR_OBJECT(source, "no still picture source: %s", error ? error->message : "?");
+        g_clear_error(&error);
+    }
+    return bin;
+}
+
+static void yuv_still_source_class_init(YuvStillSourceClass *klass)
+{
+    GES_SOURCE_CLASS(klass)->create_source = yuv_still_source_create;
+}
+
+static void yuv_still_source_init(YuvStillSource *self) { (void)self; }
+
+/* A JPEG whose frame GStreamer's decoder reads as gdk-pixbuf does: 8-bit samples in one or three
+ * components, sequential or progressive. (Four components, 12 bits and the lossless and hierarchical
+ * kinds are left to gdk-pixbuf.) */
+static gboolean is_plain_jpeg(const char *path)
+{
+    FILE *f = fopen(path, "rb");
+    unsigned char b[8];
+    gboolean plain = FALSE;
+
+    if (!f) return FALSE;
+    if (fread(b, 1, 2, f) == 2 && b[0] == 0xff && b[1] == 0xd8) {
+        for (int segments = 0; segments < 256; segments++) {
+            int code;
+            unsigned length;
+            if (fgetc(f) != 0xff) break;
+            while ((code = fgetc(f)) == 0xff) {}    /* fill bytes */
+            if (code == EOF) break;
+            if (code == 0x01 || (code >= 0xd0 && code <= 0xd7)) continue;   /* markers without a length */
+            if (fread(b, 1, 2, f) != 2 || (length = (unsigned)b[0] << 8 | b[1]) < 2) break;
+            if (code == 0xc0 || code == 0xc1 || code == 0xc2) {
+                /* precision, height, width, components */
+                plain = length >= 8 && fread(b, 1, 6, f) == 6 && b[0] == 8 && (b[1] | b[2]) && (b[3] | b[4])
+                        && (b[5] == 1 || b[5] == 3);
+                break;
+            }
+            /* another frame kind, or the scan or the end before any frame */
+            if ((code >= 0xc3 && code <= 0xcf && code != 0xc4 && code != 0xc8 && code != 0xcc) || code == 0xda
+                    || code == 0xd9)
+                break;
+            if (fseek(f, length - 2, SEEK_CUR)) break;
+        }
+    }
+    fclose(f);
+    return plain;
+}
+
 /* the clip: one video source for its picture */
 typedef struct {
     GESSourceClip parent;
     char *path;
     int width, height;
+    gboolean yuv;       /* decoded into its YUV (a plain JPEG) */
 } StillClip;
 typedef struct {
     GESSourceClipClass parent;
@@ -72,7 +139,7 @@ static GESTrackElement *still_clip_create_track_element(GESClip *clip, GESTrackT
 
     if (type != GES_TRACK_TYPE_VIDEO) return NULL;
     /* made from its asset, which readies its element; the picture's file is named afterwards */
-    asset = ges_asset_request(still_source_get_type(), NULL, NULL);
+    asset = ges_asset_request(self->yuv ? yuv_still_source_get_type() : still_source_get_type(), NULL, NULL);
     source = asset ? (StillSource *)ges_asset_extract(asset, NULL) : NULL;
     if (asset) gst_object_unref(asset);
     if (!source) return NULL;
@@ -102,7 +169,7 @@ static void still_clip_class_init(StillClipClass *klass)
 
 static void still_clip_init(StillClip *self) { (void)self; }
 
-GESClip *still_clip_new(const char *path, GError **error)
+GESClip *still_clip_new(const char *path, gboolean yuv, GError **error)
 {
     int width = 0, height = 0;
     StillClip *clip;
@@ -115,5 +182,6 @@ GESClip *still_clip_new(const char *path, GError **error)
     clip->path = g_strdup(path);
     clip->width = width;
     clip->height = height;
+    clip->yuv = yuv && is_plain_jpeg(path);
     return GES_CLIP(clip);
 }
