@@ -848,12 +848,14 @@ static int add_source(GESLayer *layer, GESTrack *track, const struct gg_group *g
     /* Pictures shown as they are stored pass the clip's flipper untouched; left to follow the stream's
      * tags it would copy every one of them. A still is shown as stored (an orientation a JPEG's EXIF
      * states is not applied, as gdk-pixbuf does not apply it); a movie that states an orientation is
-     * turned by it. */
+     * turned by it. The flipper of this GStreamer copies every picture even when it turns none, so it is
+     * told to pass them on as they are. */
     if (g->video && p.upright) {
         GObject *child = NULL;
         GParamSpec *spec = NULL;
         if (ges_timeline_element_lookup_child(GES_TIMELINE_ELEMENT(clip), "video-direction", &child, &spec)) {
             g_object_set(child, spec->name, GST_VIDEO_ORIENTATION_IDENTITY, NULL);
+            if (GST_IS_BASE_TRANSFORM(child)) gst_base_transform_set_passthrough(GST_BASE_TRANSFORM(child), TRUE);
             g_object_unref(child);
             g_param_spec_unref(spec);
         }
