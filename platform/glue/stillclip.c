@@ -27,17 +27,22 @@ typedef struct {
 
 G_DEFINE_TYPE(StillSource, still_source, GES_TYPE_VIDEO_SOURCE)
 
-static GstElement *still_source_create(GESSource *source)
+/* The source's elements: the picture file (named "still-file") read, decoded and repeated. */
+static GstElement *source_bin(GESSource *source, const char *description)
 {
-    /* the loader finds the picture's format itself; the caps only let the decoder take the bytes */
     GError *error = NULL;
-    GstElement *bin = gst_parse_bin_from_description(
-        "filesrc name=still-file ! capsfilter caps=image/png ! gdkpixbufdec ! imagefreeze", TRUE, &error);
+    GstElement *bin = gst_parse_bin_from_description(description, TRUE, &error);
     if (!bin) {
         GST_ERROR_OBJECT(source, "no still picture source: %s", error ? error->message : "?");
         g_clear_error(&error);
     }
     return bin;
+}
+
+static GstElement *still_source_create(GESSource *source)
+{
+    /* the loader finds the picture's format itself; the caps only let the decoder take the bytes */
+    return source_bin(source, "filesrc name=still-file ! capsfilter caps=image/png ! gdkpixbufdec ! imagefreeze");
 }
 
 static gboolean still_source_natural_size(GESVideoSource *source, gint *width, gint *height)
@@ -64,14 +69,7 @@ G_DEFINE_TYPE(YuvStillSource, yuv_still_source, still_source_get_type())
 
 static GstElement *yuv_still_source_create(GESSource *source)
 {
-    GError *error = NULL;
-    GstElement *bin = gst_parse_bin_from_description(
-        "filesrc name=still-file ! jpegparse ! jpegdec ! imagefreeze", TRUE, &error);
-    if (!bin) {
-        GST_ERROR_OBJECT(source, "no still picture source: %s", error ? error->message : "?");
-        g_clear_error(&error);
-    }
-    return bin;
+    return source_bin(source, "filesrc name=still-file ! jpegparse ! jpegdec ! imagefreeze");
 }
 
 static void yuv_still_source_class_init(YuvStillSourceClass *klass)
