@@ -26,8 +26,9 @@ void glue_init(void)
         mallopt(M_ARENA_MAX, 2);
         /* Pictures and sound buffers of 64 kB and more get pages of their own, given back when they are
          * freed. Left to itself, glibc raises this limit the first time such a block is freed and keeps
-         * every later one in the arenas, where blocks that outlive a run (a cached preview picture, a
-         * decoder's tables) pin the pages around them: a session grew by about 100 kB per export. */
+         * every later one in the arenas, where the few blocks that outlive a run pin the pages around
+         * them: a session grew by about 100 kB per export. Measured side by side, 1080p cuts and
+         * conversions run no slower this way. */
         mallopt(M_MMAP_THRESHOLD, 64 * 1024);
         gst_init(NULL, NULL);
         /* the platform's own file writers, and the range converter in front of every encoder */
