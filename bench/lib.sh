@@ -6,6 +6,9 @@
 #   peak_begin PATTERN   watches the processes whose command line matches PATTERN (pgrep -f) ...
 #   peak_end             ... and prints the largest peak resident memory one of them reached, in MB
 #   ff_peak CMD...       runs CMD (ffmpeg) and prints "SECONDS PEAK_MB"
+#   median N...          the middle one of the figures (the mean of the middle two for an even count)
+#   ROUNDS               how many times the jobs that take seconds run, ours and the peer's in turn,
+#                        so that a moment of load on this shared machine does not decide a ratio (3)
 #   result JOB OURS PEER RATIO TARGET PEAK_MB PEAK_LIMIT
 #                        one row for bench/all.sh: times in seconds (or any figure), RATIO checked
 #                        against TARGET ("<= 0.6"), PEAK_MB against PEAK_LIMIT ("-" for none)
@@ -57,6 +60,12 @@ ff_peak() {
   /usr/bin/time -f '%e %M' -o "$out" "$@"
   awk '{ printf "%s %d\n", $1, $2 / 1024 }' "$out"
   rm -f "$out"
+}
+
+ROUNDS=${ROUNDS:-3}
+
+median() {
+  printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
 }
 
 # met VALUE TARGET: whether "VALUE TARGET" holds, TARGET being "<= n", "< n", ">= n" or "-"

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Morphana's conversion speed against ffmpeg doing the same jobs with the same encoder settings on the
-# same machine, in one run, Morphana driven through its dialog (its time runs from the save dialog's OK
-# until the dialog is idle again):
+# same machine, in one run of ROUNDS rounds (3; the medians are compared), Morphana driven through its
+# dialog (its time runs from the save dialog's OK until the dialog is idle again):
 #   avi  a 60 s 25 fps MJPEG+PCM AVI of SIZE pictures to Motion JPEG (quality 85) and PCM in an AVI,
 #        against ffmpeg's mjpeg -q:v 5 (target: ratio <= 0.6, peak memory <= 400 MB)
 #   mp3  a 10-minute 44.1 kHz stereo WAV to MPEG Layer-3 inside a RIFF WAVE: our encoder is LAME at
@@ -11,7 +11,7 @@
 #        128 kbit/s (the same packets) (target: ratio <= 1.0)
 # Prints both times, the ratio, what each wrote and the peak memory of each process, and a result row
 # per job for bench/all.sh.
-# Environment: SIZE (WIDTHxHEIGHT, 640x480), MOVIE_SECONDS (60), SOUND_SECONDS (600), JOBS ("avi mp3 wma";
+# Environment: ROUNDS, SIZE (WIDTHxHEIGHT, 640x480), MOVIE_SECONDS (60), SOUND_SECONDS (600), JOBS ("avi mp3 wma";
 # at another SIZE "avi" alone, as the sound jobs do not depend on it).
 # Usage: bench/morphana_convert.sh [BUILD_DIR] [PREFIX]
 if [ "${SIZE:-640x480}" = 640x480 ]; then JOBS=${JOBS:-avi mp3 wma}; else JOBS=${JOBS:-avi}; fi
@@ -38,14 +38,23 @@ carries() {   # what a written file holds: frames of an AVI, seconds of sound ot
 
 for job in $JOBS; do
   [ -n "${ffcmd[$job]:-}" ] || { say "unknown job $job"; exit 2; }
-  # shellcheck disable=SC2086
-  read -r ff_s ff_mb < <(ff_peak ffmpeg -nostdin -v error -y -i "${input[$job]}" ${ffcmd[$job]} "$work/ffmpeg.$job")
-  out=$(SUITE_BUILD_DIR=$BUILD "$WINE" "$work/morphana_convert.exe.so" "$BUILD/converter/morphana.exe" \
-    "$job" "${input[$job]}" "$work/morphana.$job" 2>"$work/errors") || true
-  m_s=$(printf '%s\n' "$out" | sed -n "s/^${job}_seconds=//p")
-  kb=$(printf '%s\n' "$out" | sed -n "s/^${job}_peak_kb=//p")
-  peak=$(( ${kb:-0} / 1024 ))
-  case "$m_s" in ''|-*) say "Morphana's $job job failed:"; grep -v 'Read access' "$work/errors" >&2; exit 1;; esac
+  # ROUNDS rounds, ffmpeg's and ours in turn; the medians are compared, peaks are the largest seen
+  ff_all=() m_all=() ff_mb=0 kb=0
+  for round in $(seq "$ROUNDS"); do
+    # shellcheck disable=SC2086
+    read -r s mb < <(ff_peak ffmpeg -nostdin -v error -y -i "${input[$job]}" ${ffcmd[$job]} "$work/ffmpeg.$job")
+    ff_all+=("$s"); [ "$mb" -gt "$ff_mb" ] && ff_mb=$mb
+    out=$(SUITE_BUILD_DIR=$BUILD "$WINE" "$work/morphana_convert.exe.so" "$BUILD/converter/morphana.exe" \
+      "$job" "${input[$job]}" "$work/morphana.$job" 2>"$work/errors") || true
+    s=$(printf '%s\n' "$out" | sed -n "s/^${job}_seconds=//p")
+    case "$s" in ''|-*) say "Morphana's $job job failed:"; grep -v 'Read access' "$work/errors" >&2; exit 1;; esac
+    m_all+=("$s")
+    k=$(printf '%s\n' "$out" | sed -n "s/^${job}_peak_kb=//p")
+    [ "${k:-0}" -gt "$kb" ] && kb=$k
+  done
+  printf 'rounds of %s: ffmpeg %s, Morphana %s\n' "$job" "${ff_all[*]}" "${m_all[*]}"
+  ff_s=$(median "${ff_all[@]}") m_s=$(median "${m_all[@]}")
+  peak=$(( kb / 1024 ))
   case $job in
     avi) what="$movie s $SIZE MJPEG+PCM -> Motion JPEG 85 + PCM AVI"; target="<= 0.6" limit="<= 400";;
     mp3) what="$sound s stereo WAV -> MP3 128 kbit/s CBR q3 joint stereo"; target="<= 1.0" limit=-;;

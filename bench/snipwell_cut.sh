@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Cutting 10 s out of a 60 s 25 fps MJPEG+PCM AVI of SIZE pictures: Snipwell driven as a user drives it
 # (timeline render, with "none" and with Motion JPEG) against ffmpeg re-encoding the same section, in one
-# run. Prints the times, the ratios ours over ffmpeg's for both (target <= 0.5 at 640x480, <= 0.6 at other
-# sizes), the peak memory of Snipwell
-# (target <= 400 MB) and of ffmpeg, and result rows for bench/all.sh.
-# Environment: SIZE (WIDTHxHEIGHT, 640x480 unless set).
+# run of ROUNDS rounds (3). Prints the median times, the ratios ours over ffmpeg's for both (target <= 0.5
+# at 640x480, <= 0.6 at other sizes), the peak memory of Snipwell (target <= 400 MB) and of ffmpeg, and
+# result rows for bench/all.sh.
+# Environment: SIZE (WIDTHxHEIGHT, 640x480 unless set), ROUNDS.
 # Usage: bench/snipwell_cut.sh [BUILD_DIR] [PREFIX]
 set -eu
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -32,14 +32,28 @@ cut() {   # compressor output: "SECONDS PEAK_KB"
 }
 frames() { ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames -of default=nw=1:nk=1 "$1"; }
 
-read -r none none_kb <<< "$(cut none "$work/none.avi")"
-read -r mjpeg mjpeg_kb <<< "$(cut "Motion JPEG" "$work/mjpeg.avi")"
-[ -n "$none" ] && [ -n "$mjpeg" ] || { say "a cut did not finish"; exit 1; }
-read -r ff_raw ff_raw_mb < <(ff_peak ffmpeg -nostdin -v error -y -ss $from -i "$work/in.avi" -t $length \
-  -c:v rawvideo -pix_fmt bgr24 -c:a pcm_s16le "$work/ff_raw.avi")
-read -r ff_mjpeg ff_mjpeg_mb < <(ff_peak ffmpeg -nostdin -v error -y -ss $from -i "$work/in.avi" -t $length \
-  -c:v mjpeg -q:v 5 -c:a pcm_s16le "$work/ff_mjpeg.avi")
-none_mb=$(( ${none_kb:-0} / 1024 )) mjpeg_mb=$(( ${mjpeg_kb:-0} / 1024 ))
+# ROUNDS rounds, each cut in turn with the peer's; the medians are compared, peaks are the largest seen
+nones=() mjpegs=() ff_raws=() ff_mjpegs=() none_kb=0 mjpeg_kb=0 ff_raw_mb=0 ff_mjpeg_mb=0
+for round in $(seq "$ROUNDS"); do
+  rm -f "$work/none.avi" "$work/mjpeg.avi"
+  read -r s kb <<< "$(cut none "$work/none.avi")"
+  [ -n "$s" ] || { say "a cut did not finish"; exit 1; }
+  nones+=("$s"); [ "${kb:-0}" -gt "$none_kb" ] && none_kb=$kb
+  read -r s kb <<< "$(cut "Motion JPEG" "$work/mjpeg.avi")"
+  [ -n "$s" ] || { say "a cut did not finish"; exit 1; }
+  mjpegs+=("$s"); [ "${kb:-0}" -gt "$mjpeg_kb" ] && mjpeg_kb=$kb
+  read -r s mb < <(ff_peak ffmpeg -nostdin -v error -y -ss $from -i "$work/in.avi" -t $length \
+    -c:v rawvideo -pix_fmt bgr24 -c:a pcm_s16le "$work/ff_raw.avi")
+  ff_raws+=("$s"); [ "$mb" -gt "$ff_raw_mb" ] && ff_raw_mb=$mb
+  read -r s mb < <(ff_peak ffmpeg -nostdin -v error -y -ss $from -i "$work/in.avi" -t $length \
+    -c:v mjpeg -q:v 5 -c:a pcm_s16le "$work/ff_mjpeg.avi")
+  ff_mjpegs+=("$s"); [ "$mb" -gt "$ff_mjpeg_mb" ] && ff_mjpeg_mb=$mb
+done
+printf 'rounds: none %s, ffmpeg raw %s, Motion JPEG %s, ffmpeg mjpeg %s\n' "${nones[*]}" "${ff_raws[*]}" \
+  "${mjpegs[*]}" "${ff_mjpegs[*]}"
+none=$(median "${nones[@]}") mjpeg=$(median "${mjpegs[@]}")
+ff_raw=$(median "${ff_raws[@]}") ff_mjpeg=$(median "${ff_mjpegs[@]}")
+none_mb=$(( none_kb / 1024 )) mjpeg_mb=$(( mjpeg_kb / 1024 ))
 ratio_raw=$(printf '%.2f' "$(echo "$none / $ff_raw" | bc -l)")
 ratio=$(printf '%.2f' "$(echo "$mjpeg / $ff_mjpeg" | bc -l)")
 
