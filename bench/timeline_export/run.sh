@@ -3,7 +3,8 @@
 # render engine and filter graph, and through a bare GES pipeline of the same timeline; prints the times
 # and the ratio against the bare pipeline in GES's own pixel format (target: 1.1 or less): the encoder
 # takes YUV, so the group's RGB24 need not be made. A bare run that delivers RGB24 (BGR) pictures, as a
-# timeline restricted to the group's format does, is printed for reference.
+# timeline restricted to the group's format does, is printed for reference. Each runs ROUNDS times (3)
+# in turn; the medians are compared.
 # Usage: bench/timeline_export/run.sh [BUILD_DIR [PREFIX]]
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
@@ -37,13 +38,18 @@ ff() { ffmpeg -nostdin -hide_banner -loglevel error -y "$@"; }
 wineserver -p 30 && "$WINE" cmd /c exit </dev/null >/dev/null 2>&1
 
 dos() { printf 'Z:%s' "$(printf '%s' "$1" | tr / '\\')"; }
+# ROUNDS rounds, ours and the bare pipelines in turn; the medians are compared
+all_ours=() all_bare=() all_native=()
 peak_begin 'export\.exe\.so'
-ours=$("$WINE" "$out/export.exe.so" "$(dos "$out/movie.avi")" "$(dos "$out/still.jpg")" "$(dos "$out/sound.wav")" \
-  "$(dos "$out/ours.avi")")
+for round in $(seq "$ROUNDS"); do
+  all_ours+=("$("$WINE" "$out/export.exe.so" "$(dos "$out/movie.avi")" "$(dos "$out/still.jpg")" \
+    "$(dos "$out/sound.wav")" "$(dos "$out/ours.avi")")")
+  all_bare+=("$("$out/bare" "$out/movie.avi" "$out/still.jpg" "$out/sound.wav" "$out/bare.avi" BGR)")
+  all_native+=("$("$out/bare" "$out/movie.avi" "$out/still.jpg" "$out/sound.wav" "$out/native.avi")")
+done
 peak=$(peak_end)
-bare=$("$out/bare" "$out/movie.avi" "$out/still.jpg" "$out/sound.wav" "$out/bare.avi" BGR)
-native=$("$out/bare" "$out/movie.avi" "$out/still.jpg" "$out/sound.wav" "$out/native.avi")
-
+echo "rounds: ours ${all_ours[*]}, bare RGB24 ${all_bare[*]}, bare own format ${all_native[*]}"
+ours=$(median "${all_ours[@]}") bare=$(median "${all_bare[@]}") native=$(median "${all_native[@]}")
 frames() { ffprobe -v error -select_streams v:0 -count_frames -show_entries stream=nb_read_frames -of csv=p=0 "$1"; }
 echo "render engine + graph: ${ours} s ($(frames "$out/ours.avi") frames)"
 echo "bare GES, RGB24 group: ${bare} s ($(frames "$out/bare.avi") frames)"
