@@ -16,8 +16,6 @@ for run in $(seq "${BENCH_RUNS:-4}"); do
     if [ "$setting" = 1 ]; then with+=("$s"); else without+=("$s"); fi
   done
 done
-# the middle value, or the mean of the middle two
-median() { printf '%s\n' "$@" | sort -n | awk '{v[NR] = $1} END {print NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
 a=$(median "${with[@]}") b=$(median "${without[@]}")
 printf 'Morphana, 5 min 640x480 MJPEG+PCM AVI -> Motion JPEG + PCM, median of %s\n' "${#with[@]}"
 printf '  with the progress window:    %.2f s (%s)\n' "$a" "${with[*]}"

@@ -228,25 +228,32 @@ static GPtrArray *select_tracks(GESTimeline *timeline, GESClip *clip, GESTrackEl
     return tracks;
 }
 
-/* Stream id of the file's n-th stream of a kind, or NULL when it has fewer (to be freed). */
-static char *nth_stream_id(GESUriClipAsset *asset, int video, int n)
+/* The file's n-th stream of a kind (a reference, to be unreffed), or NULL when it has fewer. */
+static GstDiscovererStreamInfo *nth_stream(GESUriClipAsset *asset, int video, int n)
 {
     GstDiscovererInfo *info = ges_uri_clip_asset_get_info(asset);
     GList *streams = !info ? NULL : video ? gst_discoverer_info_get_video_streams(info)
                                           : gst_discoverer_info_get_audio_streams(info);
     GstDiscovererStreamInfo *nth = n >= 0 ? g_list_nth_data(streams, (guint)n) : NULL;
+    if (nth) gst_discoverer_stream_info_ref(nth);
+    gst_discoverer_stream_info_list_free(streams);
+    return nth;
+}
+
+/* Stream id of the file's n-th stream of a kind, or NULL when it has fewer (to be freed). */
+static char *nth_stream_id(GESUriClipAsset *asset, int video, int n)
+{
+    GstDiscovererStreamInfo *nth = nth_stream(asset, video, n);
     const char *id = nth ? gst_discoverer_stream_info_get_stream_id(nth) : NULL;
     char *copy = id ? g_strdup(id) : NULL;
-    gst_discoverer_stream_info_list_free(streams);
+    if (nth) gst_discoverer_stream_info_unref(nth);
     return copy;
 }
 
 /* Whether the n-th video stream of a file states no orientation other than upright. */
 static int states_no_turn(GESUriClipAsset *asset, int n)
 {
-    GstDiscovererInfo *info = ges_uri_clip_asset_get_info(asset);
-    GList *streams = info ? gst_discoverer_info_get_video_streams(info) : NULL;
-    GstDiscovererStreamInfo *nth = n >= 0 ? g_list_nth_data(streams, (guint)n) : NULL;
+    GstDiscovererStreamInfo *nth = nth_stream(asset, 1, n);
     const GstTagList *tags = nth ? gst_discoverer_stream_info_get_tags(nth) : NULL;
     gchar *orientation = NULL;
     int upright = nth != NULL;
@@ -254,10 +261,9 @@ static int states_no_turn(GESUriClipAsset *asset, int n)
     if (upright && tags && gst_tag_list_get_string(tags, GST_TAG_IMAGE_ORIENTATION, &orientation))
         upright = !strcmp(orientation, "rotate-0");
     g_free(orientation);
-    gst_discoverer_stream_info_list_free(streams);
+    if (nth) gst_discoverer_stream_info_unref(nth);
     return upright;
 }
-
 
 /* Whether the n-th video stream of a file fills a frame of the group as it is, without a mixer: the
  * group's size in square pixels, and no transparency (a compositor would lay it over black). Only
@@ -266,9 +272,7 @@ static int fills_frame(GESUriClipAsset *asset, const struct gg_group *g, int n)
 {
     static const char *const opaque[] = {"image/jpeg", "video/x-h264", "video/mpeg", "video/x-divx", "video/x-xvid",
                                          "video/x-msmpeg", "video/x-wmv", "video/x-dv", "video/x-cinepak", "video/x-vp8"};
-    GstDiscovererInfo *info = ges_uri_clip_asset_get_info(asset);
-    GList *streams = info ? gst_discoverer_info_get_video_streams(info) : NULL;
-    GstDiscovererStreamInfo *nth = n >= 0 ? g_list_nth_data(streams, (guint)n) : NULL;
+    GstDiscovererStreamInfo *nth = nth_stream(asset, 1, n);
     GstCaps *caps = nth ? gst_discoverer_stream_info_get_caps(nth) : NULL;
     int fills = 0;
 
@@ -290,10 +294,9 @@ static int fills_frame(GESUriClipAsset *asset, const struct gg_group *g, int n)
         }
     }
     if (caps) gst_caps_unref(caps);
-    gst_discoverer_stream_info_list_free(streams);
+    if (nth) gst_discoverer_stream_info_unref(nth);
     return fills;
 }
-
 
 static GstCaps *group_caps(const struct gg_group *g, int with_format)
 {

@@ -24,11 +24,11 @@ void glue_init(void)
          * (up to eight per core); freed buffers stay in them, fragmented, so a session of a hundred runs
          * grew by tens of megabytes. Two arenas serve two cores and are reused run after run. */
         mallopt(M_ARENA_MAX, 2);
-        /* Blocks of 4 MB and more get pages of their own, given back when they are freed. Left to itself,
-         * glibc raises this limit up to 32 MB the first time such a block is freed, and from then on keeps
-         * them in the arenas among the few blocks that outlive a run: 100 exports in one session grew by
-         * 4 to 16 MB, against 4 MB and a steadier line with the limit held. Held lower, it costs speed:
-         * 64 kB puts every picture of 640x480 on fresh pages and made cuts 12-20 % slower. */
+        /* Blocks of 4 MB and more get pages of their own, given back when they are freed; left to itself,
+         * glibc raises this limit up to 32 MB the first time such a block is freed and keeps the rest in
+         * the arenas. Lower limits cost speed: 64 kB puts every 640x480 picture on fresh pages and made
+         * cuts 12-20 % slower, while 4 MB ran as fast as glibc's own limit. (100 exports in one session
+         * grew by 4 MB with either when run alone.) */
         mallopt(M_MMAP_THRESHOLD, 4 * 1024 * 1024);
         gst_init(NULL, NULL);
         /* the platform's own file writers, and the range converter in front of every encoder */
