@@ -4,10 +4,14 @@
 //   mp3  a sound to MPEG Layer-3 (the encoder's own settings: 128 kbit/s CBR, joint stereo)
 //   wma  a sound to WMAudio (128 kbit/s)
 // Usage: morphana_convert.exe MORPHANA.exe JOB INPUT OUTPUT [JOB INPUT OUTPUT ...]   (Unix paths)
-// Prints "JOB_seconds=" (-1 for a job that failed) and "JOB_peak_kb=", the largest resident size the
-// Morphana process reached in that job's run.
+// Prints "JOB_seconds=" (-1 for a job that failed), "JOB_cpu_seconds=" and "JOB_own_cpu_seconds=", the
+// processor time the Morphana process spent over the same span (read from /proc: all its threads, and
+// the program's own threads without the media threads), and "JOB_peak_kb=", the largest resident size
+// the Morphana process reached in that job's run.
 #include <windows.h>
 #include <psapi.h>
+#include <dirent.h>
+#include <unistd.h>
 #include <stdio.h>
 #include <string.h>
 #include <string>
@@ -44,10 +48,51 @@ static unsigned long PeakKb(HANDLE process)
                                                                      : 0;
 }
 
+// Processor time (user and system, in seconds) read from a /proc stat file when it is that of a task
+// named NAME (any name when NULL); -1 when it is not.
+static double TaskSeconds(const std::string &path, const char *name)
+{
+    FILE *f = fopen(path.c_str(), "r");
+    if (!f) return -1;
+    char line[1024] = "";
+    if (!fgets(line, sizeof line, f)) line[0] = 0;
+    fclose(f);
+    // pid (comm) state ppid ...: utime and stime are the 14th and 15th fields
+    const char *open = strchr(line, '('), *close = strrchr(line, ')');
+    unsigned long user = 0, system = 0;
+    if (!open || !close || (name && std::string(open + 1, close) != name) ||
+        sscanf(close + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu", &user, &system) != 2)
+        return -1;
+    return (double)(user + system) / sysconf(_SC_CLK_TCK);
+}
+
+// The processor time the running Morphana process (the one process named morphana.exe) has spent so
+// far: all of it, and that of its main thread, which runs the windows and their message loop (the media
+// have threads of their own). Zeros when it is not found.
+struct Cpu {
+    double all = 0, own = 0;
+};
+static Cpu MorphanaCpu()
+{
+    Cpu cpu;
+    DIR *processes = opendir("/proc");
+    if (!processes) return cpu;
+    while (struct dirent *process = readdir(processes)) {
+        std::string dir = std::string("/proc/") + process->d_name;
+        double all = process->d_name[0] >= '1' && process->d_name[0] <= '9' ? TaskSeconds(dir + "/stat", "morphana.exe") : -1;
+        if (all < 0) continue;
+        cpu.all = all;
+        cpu.own = TaskSeconds(dir + "/task/" + process->d_name + "/stat", NULL);
+    }
+    closedir(processes);
+    return cpu;
+}
+
 static double Convert(const std::string &program, const Job &job, const std::string &input,
-                      const std::string &output, unsigned long *peak)
+                      const std::string &output, unsigned long *peak, Cpu *cpu)
 {
     *peak = 0;
+    *cpu = Cpu();
     DeleteFileA(drv::dosPath(output).c_str());
     drv::Process app(program, {drv::dosPath(input)});
     HWND main = app.window("#32770", "*Morphana*");
@@ -63,6 +108,7 @@ static double Convert(const std::string &program, const Job &job, const std::str
     HWND dialog = drv::waitFileDialog(app.pid());
     if (!dialog) return -1;
     LARGE_INTEGER start, end;
+    Cpu cpuStart = MorphanaCpu();
     QueryPerformanceCounter(&start);
     if (!drv::chooseFile(dialog, output)) return -1;
     // Over when the file is there (it takes its name only once complete) or a message box tells of a
@@ -79,6 +125,9 @@ static double Convert(const std::string &program, const Job &job, const std::str
     bool done = false;
     for (DWORD begun = GetTickCount(); !(done = over()) && GetTickCount() - begun < 600000;) Sleep(2);
     QueryPerformanceCounter(&end);
+    Cpu cpuEnd = MorphanaCpu();
+    cpu->all = cpuEnd.all - cpuStart.all;
+    cpu->own = cpuEnd.own - cpuStart.own;
     *peak = PeakKb(app.handle());
     bool quiet = !drv::findMessageBox(app.pid());
     drv::post(main, WM_CLOSE);
@@ -102,8 +151,10 @@ int main(int argc, char **argv)
             return 2;
         }
         unsigned long peak;
-        double seconds = Convert(argv[1], *job, argv[i + 1], argv[i + 2], &peak);
-        printf("%s_seconds=%.3f\n%s_peak_kb=%lu\n", job->name, seconds, job->name, peak);
+        Cpu cpu;
+        double seconds = Convert(argv[1], *job, argv[i + 1], argv[i + 2], &peak, &cpu);
+        printf("%s_seconds=%.3f\n%s_cpu_seconds=%.2f\n%s_own_cpu_seconds=%.2f\n%s_peak_kb=%lu\n", job->name,
+               seconds, job->name, cpu.all, job->name, cpu.own, job->name, peak);
         fflush(stdout);
     }
     return 0;
