@@ -141,10 +141,14 @@ TEST_F(MorphanaConvert, AudioFormWritesWaveMp3AndWmaThroughWavDest)
     };
     const char *extensions[] = {".wav", ".mp3", ".wma", ".wav"};
     drv::TempDir dir("morphaud");
+    // a sound that does not end on a whole second, nor on a whole buffer of any size
+    std::string odd = dir.file("oddsound.wav");
+    ASSERT_TRUE(MakeMedium("-f lavfi -i sine=frequency=660:sample_rate=44100 -ac 2 -t 2.34567 -c:a pcm_s16le", odd));
     Start();
-    for (const char *input : {"long.wav", "movie.mpg"}) {
-        std::string in = MediaFile(input);
+    for (const char *input : {"long.wav", "movie.mpg", "oddsound.wav"}) {
+        std::string in = std::string(input) == "oddsound.wav" ? odd : MediaFile(input);
         double seconds = probe::AudioSeconds(in);
+        std::string samples = probe::Value(probe::Stream(in, "a:0", "duration_ts"), "duration_ts");
         Open(in);
         for (size_t i = 0; i < cases.size(); i++) {
             const Case &c = cases[i];
@@ -167,6 +171,9 @@ TEST_F(MorphanaConvert, AudioFormWritesWaveMp3AndWmaThroughWavDest)
                 EXPECT_EQ(codec, c.codec);
             EXPECT_EQ(probe::Value(stream, "codec_tag"), c.tag);
             EXPECT_NEAR(probe::AudioSeconds(out), seconds, 0.15);
+            // a WAVE file's sound kept sample for sample where the encoder keeps one code per sample
+            if (std::string(input) != "movie.mpg" && (std::string(c.codec) == "pcm" || codec == "pcm_alaw"))
+                EXPECT_EQ(probe::Value(probe::Stream(out, "a:0", "duration_ts"), "duration_ts"), samples);
             EXPECT_EQ(probe::Stream(out, "v", "codec_name"), "");
         }
     }
