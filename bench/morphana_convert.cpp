@@ -6,8 +6,8 @@
 // Usage: morphana_convert.exe MORPHANA.exe JOB INPUT OUTPUT [JOB INPUT OUTPUT ...]   (Unix paths)
 // Prints "JOB_seconds=" (-1 for a job that failed), "JOB_cpu_seconds=" and "JOB_own_cpu_seconds=", the
 // processor time the Morphana process spent over the same span (read from /proc: all its threads, and
-// the program's own threads without the media threads), and "JOB_peak_kb=", the largest resident size
-// the Morphana process reached in that job's run.
+// its main thread, which runs the windows), and "JOB_peak_kb=", the largest resident size the Morphana
+// process reached in that job's run.
 #include <windows.h>
 #include <psapi.h>
 #include <dirent.h>

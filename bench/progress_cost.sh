@@ -10,13 +10,12 @@
 source "$(dirname "$0")/morphana_setup.sh" 300 0 "$@"
 
 # the figures of each setting (1: with the window, 0: without), as space-separated lists
-declare -A wall cpu own
-declare -a w c o
+declare -A wall cpu own w c o
+figure() { printf '%s\n' "$out" | sed -n "s/^avi_$1=//p"; }
 for run in $(seq "${BENCH_RUNS:-4}"); do
   for setting in 1 0; do
     out=$(SUITE_JOB_PROGRESS=$setting SUITE_BUILD_DIR=$BUILD "$WINE" "$work/morphana_convert.exe.so" \
         "$BUILD/converter/morphana.exe" avi "$work/movie.avi" "$work/out.avi" 2>/dev/null)
-    figure() { printf '%s\n' "$out" | sed -n "s/^avi_$1=//p"; }
     s=$(figure seconds)
     case "$s" in ''|-*) say "the conversion failed"; exit 1;; esac
     wall[$setting]+="$s " cpu[$setting]+="$(figure cpu_seconds) " own[$setting]+="$(figure own_cpu_seconds) "
@@ -24,8 +23,7 @@ for run in $(seq "${BENCH_RUNS:-4}"); do
 done
 # shellcheck disable=SC2086
 for setting in 1 0; do
-  read -r w[$setting] c[$setting] o[$setting] < <(echo "$(median ${wall[$setting]}) $(median ${cpu[$setting]}) \
-    $(median ${own[$setting]})")
+  w[$setting]=$(median ${wall[$setting]}) c[$setting]=$(median ${cpu[$setting]}) o[$setting]=$(median ${own[$setting]})
 done
 cost=$(echo "(${o[1]} - ${o[0]}) * 100 / ${c[0]}" | bc -l | xargs printf '%+.2f')
 printf 'Morphana, 5 min 640x480 MJPEG+PCM AVI -> Motion JPEG + PCM, medians of %s runs each\n' "${BENCH_RUNS:-4}"

@@ -783,7 +783,8 @@ static int is_audio_encoder(const struct node *n)
  * encoder (a file's only stream in use), the sound is gathered into pieces of a second before a queue
  * (QUEUE_GATHERED): handed over as it is read (40 ms at a time) it costs more than the parsing and
  * converting it takes off the encoder's thread, while a second at a time it leaves the encoder's thread
- * nothing but encoding (WMA 10 % faster, MP3 4 %). The encoder's output goes to the WAVE writer directly. */
+ * nothing but encoding (WMA 10 % faster, MP3 4 %); without the element that gathers, there is no queue
+ * either. The encoder's output goes to the WAVE writer directly. */
 enum { NO_QUEUE, QUEUE_FIRST, QUEUE_GATHERED };
 
 static int link_queue(pipeline *p, const struct link *l)
@@ -796,7 +797,8 @@ static int link_queue(pipeline *p, const struct link *l)
     if (from->type != N_FILE || !is_audio_encoder(to) || output_kind(p, l->from, l->output) != PL_RAW_AUDIO)
         return QUEUE_FIRST;
     for (int i = 0; i < from->count; i++) linked += from->links_out[i] >= 0;
-    return linked > 1 ? QUEUE_FIRST : QUEUE_GATHERED;
+    if (linked > 1) return QUEUE_FIRST;
+    return glue_element_exists("audiobuffersplit") ? QUEUE_GATHERED : NO_QUEUE;
 }
 
 /* queue, and converters when raw media flows; NULL chain for a direct link. */
@@ -805,7 +807,7 @@ static int build_link(pipeline *p, struct link *l, char *err, int size)
     GstBin *bin = GST_BIN(p->bin);
     struct node *from = &p->nodes[l->from], *to = &p->nodes[l->to];
     int kind = output_kind(p, l->from, l->output);
-    const char *chain[8] = {0};
+    const char *chain[7] = {0};
     int n = 0, queue = link_queue(p, l);
     GstElement *prev = NULL;
     char rate[64];
